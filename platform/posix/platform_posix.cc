@@ -1,0 +1,375 @@
+// POSIX implementation of the platform layer, with the test controls of
+// fault_injection.h. Mirrors the results of the Win32 calls it stands for.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kDocumentsEnv = "QMX415U_SPOOL_DIR";
+constexpr const char* kProfileEnv = "QMX415U_INI_DIR";
+constexpr const char* kDebugEnv = "QMX415U_DEBUG";
+constexpr const char* kDefaultProfileDir = "/etc/qmx415u";
+
+struct Faults {
+  int zeroedCountdown = 0;
+  int zeroedFailFrom = 0;
+  int workCountdown = 0;
+  int fileOpCountdown = 0;
+  bool keepAwakeFails = false;
+  WString failPath;
+  WString failOpenFragment;
+  std::string documentsFolder;
+  std::string profileFolder;
+  std::vector<WString> debugTexts;
+  int zeroedAllocations = 0;
+  int liveZeroed = 0;
+  int liveWork = 0;
+  int openFiles = 0;
+  int fileOperations = 0;
+  int keepAwakeCalls = 0;
+};
+
+Faults& faults() {
+  static Faults f;
+  return f;
+}
+
+thread_local std::uint32_t threadLastError = 0;
+
+// Counts a step down; true when it reaches the failing call.
+bool countdownHits(int& countdown) {
+  if (countdown <= 0) return false;
+  return --countdown == 0;
+}
+
+bool fileOperationFails() {
+  Faults& f = faults();
+  ++f.fileOperations;
+  return countdownHits(f.fileOpCountdown);
+}
+
+bool pathFails(const WChar* path) {
+  const Faults& f = faults();
+  return !f.failPath.empty() && f.failPath == path;
+}
+
+// Paths are formed the Windows way; a backslash separates folders here too.
+std::string utf8Path(const WChar* path) {
+  std::string utf8 = toUtf8(path, wideLength(path));
+  for (char& c : utf8)
+    if (c == '\\') c = '/';
+  return utf8;
+}
+
+std::string utf8Text(const WChar* text) { return toUtf8(text, wideLength(text)); }
+
+std::string documentsFolderUtf8() {
+  const Faults& f = faults();
+  if (!f.documentsFolder.empty()) return f.documentsFolder;
+  if (const char* env = std::getenv(kDocumentsEnv); env != nullptr && *env != '\0') return env;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  return base + "/qmx415u-" + std::to_string(static_cast<unsigned long>(getuid()));
+}
+
+// The default spool folder is created owner-only; an existing one must be a
+// real directory owned by us, so another user cannot plant links in it.
+bool ensurePrivateFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return false;
+  return S_ISDIR(st.st_mode) && st.st_uid == getuid();
+}
+
+std::string profileFolderUtf8() {
+  const Faults& f = faults();
+  if (!f.profileFolder.empty()) return f.profileFolder;
+  if (const char* env = std::getenv(kProfileEnv); env != nullptr && *env != '\0') return env;
+  return kDefaultProfileDir;
+}
+
+std::string trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// Finds a profile file by name in the folder, ignoring case as Windows does.
+std::string profileFilePath(const std::string& folder, const std::string& name) {
+  std::string exact = folder + "/" + name;
+  if (access(exact.c_str(), R_OK) == 0) return exact;
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string alt = folder + "/" + lower;
+  if (access(alt.c_str(), R_OK) == 0) return alt;
+  return exact;
+}
+
+// Decimal or 0x-hexadecimal with optional sign; wraps like a 32-bit register.
+std::uint32_t parseProfileNumber(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::uint32_t base = 10;
+  if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  std::uint32_t value = 0;
+  for (; i < text.size(); ++i) {
+    int digit;
+    char c = text[i];
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) {
+      digit = std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+    } else {
+      break;
+    }
+    value = value * base + static_cast<std::uint32_t>(digit);
+  }
+  return negative ? 0u - value : value;
+}
+
+}  // namespace
+
+void* allocZeroed(std::size_t bytes) {
+  Faults& f = faults();
+  ++f.zeroedAllocations;
+  bool fails = countdownHits(f.zeroedCountdown) ||
+               (f.zeroedFailFrom > 0 && f.zeroedAllocations >= f.zeroedFailFrom);
+  if (fails) return nullptr;
+  // GlobalAlloc hands out a block even for 0 bytes.
+  void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
+  if (block != nullptr) ++f.liveZeroed;
+  return block;
+}
+
+void freeZeroed(void* block) {
+  if (block == nullptr) return;
+  --faults().liveZeroed;
+  std::free(block);
+}
+
+void* allocWork(std::size_t bytes) {
+  Faults& f = faults();
+  if (countdownHits(f.workCountdown)) return nullptr;
+  void* block = std::malloc(bytes == 0 ? 1 : bytes);
+  if (block != nullptr) ++f.liveWork;
+  return block;
+}
+
+void freeWork(void* block) {
+  if (block == nullptr) return;
+  --faults().liveWork;
+  std::free(block);
+}
+
+FileHandle openFile(const WChar* path, FileAccess access, FileDisposition disposition) {
+  Faults& f = faults();
+  if (fileOperationFails() || pathFails(path)) return kInvalidFile;
+  WString wide(path);
+  if (!f.failOpenFragment.empty() && wide.find(f.failOpenFragment) != WString::npos) return kInvalidFile;
+  int flags = O_CLOEXEC | O_NOFOLLOW | (access == FileAccess::kRead ? O_RDONLY : O_WRONLY);
+  switch (disposition) {
+    case FileDisposition::kCreateNew: flags |= O_CREAT | O_EXCL; break;
+    case FileDisposition::kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
+    case FileDisposition::kOpenAlways: flags |= O_CREAT; break;
+  }
+  int fd = ::open(utf8Path(path).c_str(), flags, 0600);
+  if (fd < 0) return kInvalidFile;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return kInvalidFile;
+  }
+  ++f.openFiles;
+  return fd;
+}
+
+bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* transferred) {
+  *transferred = 0;
+  if (file == kInvalidFile || fileOperationFails()) return false;
+  std::uint32_t done = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (done < length) {
+    ssize_t n = ::read(static_cast<int>(file), bytes + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    done += static_cast<std::uint32_t>(n);
+  }
+  *transferred = done;
+  return true;
+}
+
+bool writeFile(FileHandle file, const void* buffer, std::uint32_t length, std::uint32_t* transferred) {
+  *transferred = 0;
+  if (file == kInvalidFile || fileOperationFails()) return false;
+  std::uint32_t done = 0;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (done < length) {
+    ssize_t n = ::write(static_cast<int>(file), bytes + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *transferred = done;
+      return false;
+    }
+    done += static_cast<std::uint32_t>(n);
+  }
+  *transferred = done;
+  return true;
+}
+
+bool seekToEnd(FileHandle file) {
+  if (file == kInvalidFile || fileOperationFails()) return false;
+  return ::lseek(static_cast<int>(file), 0, SEEK_END) >= 0;
+}
+
+void closeFile(FileHandle file) {
+  if (file == kInvalidFile) return;
+  --faults().openFiles;
+  ::close(static_cast<int>(file));
+}
+
+bool deleteFile(const WChar* path) {
+  if (fileOperationFails() || pathFails(path)) return false;
+  return ::unlink(utf8Path(path).c_str()) == 0;
+}
+
+bool moveFile(const WChar* from, const WChar* to) {
+  if (fileOperationFails() || pathFails(from) || pathFails(to)) return false;
+  std::string src = utf8Path(from), dst = utf8Path(to);
+  // link + unlink refuses an existing target, as MoveFileW does.
+  if (::link(src.c_str(), dst.c_str()) != 0) return false;
+  ::unlink(src.c_str());
+  return true;
+}
+
+bool commonDocumentsFolder(WChar* path) {
+  path[0] = 0;
+  std::string folder = documentsFolderUtf8();
+  const Faults& f = faults();
+  bool configured = !f.documentsFolder.empty() || (std::getenv(kDocumentsEnv) != nullptr &&
+                                                  *std::getenv(kDocumentsEnv) != '\0');
+  if (!configured && !ensurePrivateFolder(folder)) return false;
+  WString wide = fromUtf8(folder);
+  if (wide.size() >= kMaxPath) return false;
+  std::copy(wide.begin(), wide.end(), path);
+  path[wide.size()] = 0;
+  return true;
+}
+
+std::uint32_t profileInt(const WChar* section, const WChar* key, std::int32_t defaultValue,
+                         const WChar* file) {
+  auto fallback = static_cast<std::uint32_t>(defaultValue);
+  std::ifstream in(profileFilePath(profileFolderUtf8(), utf8Path(file)));
+  if (!in) return fallback;
+  std::string wantSection = utf8Text(section), wantKey = utf8Text(key);
+  bool inSection = false;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::string t = trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+    if (t[0] == '[') {
+      std::size_t close = t.find(']');
+      inSection = close != std::string::npos && equalsIgnoringCase(trim(t.substr(1, close - 1)), wantSection);
+      continue;
+    }
+    if (!inSection) continue;
+    std::size_t eq = t.find('=');
+    if (eq == std::string::npos || !equalsIgnoringCase(trim(t.substr(0, eq)), wantKey)) continue;
+    std::string value = trim(t.substr(eq + 1));
+    if (value.empty()) return fallback;
+    return parseProfileNumber(value);
+  }
+  return fallback;
+}
+
+bool keepSystemAwake() {
+  Faults& f = faults();
+  ++f.keepAwakeCalls;
+  return !f.keepAwakeFails;
+}
+
+void debugText(const WChar* text) {
+  static std::mutex mutex;
+  std::lock_guard<std::mutex> lock(mutex);
+  Faults& f = faults();
+  if (f.debugTexts.size() < 100000) f.debugTexts.emplace_back(text);
+  if (const char* env = std::getenv(kDebugEnv); env != nullptr && *env == '1') {
+    std::string utf8 = utf8Text(text);
+    std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+  }
+}
+
+void setLastError(std::uint32_t code) { threadLastError = code; }
+std::uint32_t lastError() { return threadLastError; }
+
+std::int32_t atomicIncrement(volatile std::int32_t* value) {
+  return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+
+std::int32_t atomicDecrement(volatile std::int32_t* value) {
+  return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+
+namespace testing {
+
+void reset() {
+  Faults& f = faults();
+  int liveZeroed = f.liveZeroed, liveWork = f.liveWork, open = f.openFiles;
+  f = Faults{};
+  // Live counts describe the process, not the test: keep them.
+  f.liveZeroed = liveZeroed;
+  f.liveWork = liveWork;
+  f.openFiles = open;
+}
+
+void failZeroedAllocation(int nth) { faults().zeroedCountdown = nth; }
+void failZeroedAllocationsFrom(int nth) {
+  faults().zeroedFailFrom = nth <= 0 ? 0 : faults().zeroedAllocations + nth;
+}
+void failWorkAllocation(int nth) { faults().workCountdown = nth; }
+void failFileOperationsOn(const WString& path) { faults().failPath = path; }
+void failOpensContaining(const WString& fragment) { faults().failOpenFragment = fragment; }
+void failFileOperation(int nth) { faults().fileOpCountdown = nth; }
+void failKeepAwake(bool fail) { faults().keepAwakeFails = fail; }
+void setDocumentsFolder(const std::string& utf8Path) { faults().documentsFolder = utf8Path; }
+void setProfileFolder(const std::string& utf8Path) { faults().profileFolder = utf8Path; }
+const std::vector<WString>& debugTexts() { return faults().debugTexts; }
+int zeroedAllocations() { return faults().zeroedAllocations; }
+int liveZeroedBlocks() { return faults().liveZeroed; }
+int liveWorkBlocks() { return faults().liveWork; }
+int openFiles() { return faults().openFiles; }
+int fileOperations() { return faults().fileOperations; }
+int keepAwakeCalls() { return faults().keepAwakeCalls; }
+
+}  // namespace testing
+}  // namespace platform

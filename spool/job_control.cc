@@ -1,0 +1,142 @@
+#include "spool/job_control.h"
+
+#include "output/job_frame.h"
+#include "output/page_emitter.h"
+#include "output/commands.h"
+#include "platform/platform.h"
+#include "spool/job_state.h"
+#include "spool/page_files.h"
+
+namespace spool {
+namespace {
+
+constexpr const platform::WChar* kNoSpoolFolder = QMX_WIDE("UNI:一時ファイルを作れないのでメモリに保持\n");
+constexpr const platform::WChar* kNoPageStore = QMX_WIDE("UNI:ページを保持できない\n");
+
+void deleteFileIfNamed(const platform::WChar* path) {
+  if (path[0] != 0) platform::deleteFile(path);
+}
+
+// Drops what a job left behind when a new job starts without its end:
+// its buffers and the page files it still had on disk.
+void abandonOpenJob() {
+  if (!jobState.jobOpen) return;
+  if (!jobState.memorySpool && jobState.pageFileBase[0] != 0) {
+    selectPageFile(jobState.pageNumber);
+    deleteFileIfNamed(jobState.pageFilePath);
+    selectPageFile(static_cast<std::uint16_t>(jobState.pageNumber - 1));
+    deleteFileIfNamed(jobState.pageFilePath);
+    deleteFileIfNamed(jobState.firstPageFilePath);
+  }
+  releasePageBuffers(jobState);
+  jobState.jobOpen = false;
+}
+
+void allocatePageBuffers() {
+  const JobSettings& s = jobState.settings;
+  std::uint32_t lines = s.firstPageExtraLines + s.topMarginLines + s.pageLines;
+  std::size_t bytes = static_cast<std::size_t>(lines) * commands::kLineBytes;
+  jobState.pageBufferOdd = static_cast<std::uint8_t*>(platform::allocZeroed(bytes));
+  jobState.pageBufferEven = static_cast<std::uint8_t*>(platform::allocZeroed(bytes));
+  if (jobState.pageBufferOdd == nullptr || jobState.pageBufferEven == nullptr) {
+    releasePageBuffers(jobState);  // one buffer alone is of no use
+    return;
+  }
+  jobState.pageBufferLines = lines;
+}
+
+// Chooses file spooling when the buffers are missing or the page is long.
+// Without a usable folder the pages stay in the buffers if there are any
+// (a long page is then cut at the buffer's end); otherwise they cannot be
+// kept at all. Either way the job goes on and says so in a debug text.
+void chooseSpooling() {
+  bool buffers = jobState.pageBufferOdd != nullptr;
+  jobState.memorySpool = buffers && jobState.settings.longPage == 0;
+  jobState.pageFileBase[0] = 0;
+  if (jobState.memorySpool) return;
+  if (!loadSpoolFolder()) {
+    jobState.memorySpool = buffers;
+    platform::debugText(buffers ? kNoSpoolFolder : kNoPageStore);
+    return;
+  }
+  makePageFileBase();
+  makeScratchFilePath();
+  for (std::size_t i = 0; i < kNameChars; ++i) jobState.pageFileBase[i] = jobState.pageFilePath[i];
+}
+
+bool pagesGoToFiles() { return !jobState.memorySpool && jobState.pageFileBase[0] != 0; }
+
+void startJob(DEVOBJ* pdevobj) {
+  abandonOpenJob();
+  jobState.settings = settings::loadJobSettings(pdevobj);
+  jobState.pageNumber = 0;
+  jobState.firstPageFilePath[0] = 0;
+  jobState.oddPageLines = 0;
+  jobState.evenPageLines = 0;
+  allocatePageBuffers();
+  chooseSpooling();
+  jobState.jobOpen = true;
+  output::sendJobPreamble(pdevobj);
+}
+
+void startPage() {
+  jobState.pageNumber = static_cast<std::uint16_t>(jobState.pageNumber + 1);
+  if (pagesGoToFiles()) {
+    selectPageFile(jobState.pageNumber);
+    createPageFile();
+  }
+}
+
+void endPage(DEVOBJ* pdevobj) {
+  std::uint16_t n = jobState.pageNumber;
+  if (n == 1) return;
+  auto previous = static_cast<std::uint16_t>(n - 1);
+  if (jobState.memorySpool) {
+    output::emitPage(pdevobj, previous, false);
+  } else if (pagesGoToFiles()) {
+    selectPageFile(previous);
+    output::emitPage(pdevobj, previous, false);
+    if (n == 2) {
+      for (std::size_t i = 0; i < kNameChars; ++i) jobState.firstPageFilePath[i] = jobState.pageFilePath[i];
+    } else {
+      platform::deleteFile(jobState.pageFilePath);
+    }
+  }
+  if (jobState.settings.cutMode == 1) output::sendCutTrailer(pdevobj, false);
+}
+
+void endJob(DEVOBJ* pdevobj) {
+  std::uint16_t n = jobState.pageNumber;
+  if (jobState.memorySpool) {
+    output::emitPage(pdevobj, n, true);
+  } else if (pagesGoToFiles()) {
+    selectPageFile(n);
+    output::emitPage(pdevobj, n, true);
+    platform::deleteFile(jobState.pageFilePath);
+    if (n != 1) deleteFileIfNamed(jobState.firstPageFilePath);
+  }
+  std::uint32_t cutMode = jobState.settings.cutMode;
+  if (cutMode == 1 || cutMode == 2) output::sendCutTrailer(pdevobj, true);
+  releasePageBuffers(jobState);
+  jobState.jobOpen = false;
+}
+
+}  // namespace
+
+void commandCallback(DEVOBJ* pdevobj, std::uint32_t callbackId) {
+  if (callbackId == kStartJob) {
+    startJob(pdevobj);
+    return;
+  }
+  // Page and job ends without an open job have nothing to work on: the
+  // buffers are gone and the file names belong to a finished job.
+  if (!jobState.jobOpen) return;
+  switch (callbackId) {
+    case kStartPage: startPage(); break;
+    case kEndPage: endPage(pdevobj); break;
+    case kEndJob: endJob(pdevobj); break;
+    default: break;
+  }
+}
+
+}  // namespace spool

@@ -1,0 +1,129 @@
+#include "spool/page_files.h"
+
+#include <cstdio>
+
+#include "output/commands.h"
+#include "platform/platform.h"
+#include "spool/job_state.h"
+
+namespace spool {
+namespace {
+
+constexpr const platform::WChar* kStemPrefix = QMX_WIDE("\\QMX$$");
+constexpr const platform::WChar* kFirstPageProbe = QMX_WIDE(".001");
+constexpr const platform::WChar* kScratchExtension = QMX_WIDE(".TMP");
+constexpr int kLastNumber = 9999;
+
+// Appends `text` to the NUL-terminated `name`; stops at the string's end.
+void appendName(platform::WChar* name, const platform::WChar* text) {
+  std::size_t at = platform::wideLength(name);
+  while (*text != 0 && at + 1 < kNameChars) name[at++] = *text++;
+  name[at] = 0;
+}
+
+void appendAscii(platform::WChar* name, const char* text) {
+  platform::WChar wide[16] = {};
+  for (std::size_t i = 0; text[i] != 0 && i + 1 < std::size(wide); ++i) wide[i] = static_cast<platform::WChar>(text[i]);
+  appendName(name, wide);
+}
+
+void copyName(platform::WChar* to, const platform::WChar* from) {
+  to[0] = 0;
+  appendName(to, from);
+}
+
+// folder + "\QMX$$" + four digits
+void formStem(platform::WChar* stem, const platform::WChar* folder, int number) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%04d", number);
+  copyName(stem, folder);
+  appendName(stem, kStemPrefix);
+  appendAscii(stem, digits);
+}
+
+// The first number whose probe name can be created new; the probe is
+// deleted at once. Falls back to the last number when none can.
+void searchFreeStem(platform::WChar* name, const platform::WChar* probeExtension) {
+  platform::WChar folder[kNameChars];
+  copyName(folder, name);
+  platform::WChar probe[kNameChars];
+  for (int k = 1; k <= kLastNumber; ++k) {
+    formStem(name, folder, k);
+    copyName(probe, name);
+    appendName(probe, probeExtension);
+    platform::FileHandle file =
+        platform::openFile(probe, platform::FileAccess::kRead, platform::FileDisposition::kCreateNew);
+    if (file != platform::kInvalidFile) {
+      platform::closeFile(file);
+      platform::deleteFile(probe);
+      return;
+    }
+  }
+  formStem(name, folder, kLastNumber);
+}
+
+}  // namespace
+
+bool loadSpoolFolder() {
+  platform::WChar folder[platform::kMaxPath] = {};
+  jobState.pageFilePath[0] = 0;
+  jobState.scratchFilePath[0] = 0;
+  if (!platform::commonDocumentsFolder(folder)) return false;
+  std::size_t length = platform::wideLength(folder);
+  if (length > 0 && folder[length - 1] == QMX_WIDE('\\')) folder[--length] = 0;
+  if (length == 0 || length > kMaxFolderChars) return false;
+  copyName(jobState.pageFilePath, folder);
+  copyName(jobState.scratchFilePath, folder);
+  return true;
+}
+
+void makePageFileBase() {
+  searchFreeStem(jobState.pageFilePath, kFirstPageProbe);
+  appendAscii(jobState.pageFilePath, ".");
+}
+
+void makeScratchFilePath() {
+  searchFreeStem(jobState.scratchFilePath, kScratchExtension);
+  appendName(jobState.scratchFilePath, kScratchExtension);
+}
+
+void appendPageNumber(std::uint16_t pageNumber) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(pageNumber));
+  appendAscii(jobState.pageFilePath, digits);
+}
+
+void selectPageFile(std::uint16_t pageNumber) {
+  copyName(jobState.pageFilePath, jobState.pageFileBase);
+  appendPageNumber(pageNumber);
+}
+
+void createPageFile() {
+  platform::FileHandle file = platform::openFile(jobState.pageFilePath, platform::FileAccess::kWrite,
+                                                 platform::FileDisposition::kCreateAlways);
+  if (file == platform::kInvalidFile) return;
+  std::uint32_t lines = marginLines(jobState.settings, jobState.pageNumber);
+  if (lines > 0) {
+    std::uint32_t bytes = lines * commands::kLineBytes;
+    void* zeros = platform::allocZeroed(bytes);
+    if (zeros != nullptr) {
+      std::uint32_t written = 0;
+      platform::writeFile(file, zeros, bytes, &written);
+      platform::freeZeroed(zeros);
+    }
+  }
+  platform::closeFile(file);
+}
+
+void appendToPageFile(const std::uint8_t* data, std::uint32_t length) {
+  platform::FileHandle file = platform::openFile(jobState.pageFilePath, platform::FileAccess::kWrite,
+                                                 platform::FileDisposition::kOpenAlways);
+  if (file == platform::kInvalidFile) return;
+  if (platform::seekToEnd(file)) {
+    std::uint32_t written = 0;
+    platform::writeFile(file, data, length, &written);
+  }
+  platform::closeFile(file);
+}
+
+}  // namespace spool

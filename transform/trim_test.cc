@@ -1,0 +1,109 @@
+#include "transform/trim.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/fault_injection.h"
+#include "spool/job_state.h"
+#include "testing/test_support.h"
+
+namespace {
+
+using testsupport::Bytes;
+
+Bytes pageOf(std::size_t lines, std::initializer_list<std::pair<std::size_t, std::uint8_t>> ink) {
+  Bytes page(lines * 72, 0);
+  for (auto [offset, value] : ink) page[offset] = value;
+  return page;
+}
+
+TEST(TrimPageBufferTest, KeepsLinesUpToTheLastInk) {
+  struct {
+    const char* name;
+    Bytes page;
+    std::uint32_t expected;
+  } cases[] = {
+      {"no lines", {}, 0},
+      {"all blank", pageOf(5, {}), 0},
+      {"one byte in line 3", pageOf(5, {{2 * 72 + 10, 0x01}}), 3},
+      {"last byte of line 2", pageOf(5, {{2 * 72 - 1, 0x80}}), 2},
+      {"first byte of line 4", pageOf(5, {{3 * 72, 0x80}}), 4},
+      {"no trailing blanks", pageOf(3, {{3 * 72 - 1, 1}}), 3},
+      {"blank lines inside and on top remain", pageOf(9, {{2 * 72, 1}, {6 * 72 + 5, 1}}), 7},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(transform::trimPageBuffer(c.page.data(), static_cast<std::uint32_t>(c.page.size() / 72)), c.expected)
+        << c.name;
+  }
+}
+
+class TrimPageFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::resetAll();
+    setName(spool::jobState.pageFilePath, pagePath());
+    setName(spool::jobState.scratchFilePath, (folder.path() / "QMX$$0001.TMP").string());
+  }
+  void TearDown() override { testsupport::resetAll(); }
+
+  static void setName(platform::WChar* name, const std::string& utf8) {
+    platform::WString wide = platform::fromUtf8(utf8);
+    std::copy(wide.begin(), wide.end(), name);
+    name[wide.size()] = 0;
+  }
+  std::string pagePath() const { return (folder.path() / "QMX$$0001.001").string(); }
+  void writePage(const Bytes& bytes) {
+    std::ofstream(pagePath(), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  }
+  Bytes readPage() const {
+    std::ifstream in(pagePath(), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+
+  testsupport::TempFolder folder;
+};
+
+TEST_F(TrimPageFileTest, MatchesTheMemoryFormAndLeavesNoScratch) {
+  const Bytes pages[] = {
+      pageOf(5, {{2 * 72 + 10, 0x01}}),  // lastInk 155: three lines kept
+      pageOf(5, {}),
+      pageOf(4, {{4 * 72 - 1, 0xFF}}),
+      pageOf(300, {{0, 1}, {200 * 72 + 71, 2}}),
+      {},
+  };
+  for (const Bytes& page : pages) {
+    writePage(page);
+    transform::trimPageFile();
+    std::uint32_t kept = transform::trimPageBuffer(page.data(), static_cast<std::uint32_t>(page.size() / 72));
+    EXPECT_EQ(readPage(), Bytes(page.begin(), page.begin() + kept * 72));
+    EXPECT_EQ(folder.fileNames(), std::vector<std::string>{"QMX$$0001.001"});
+  }
+}
+
+TEST_F(TrimPageFileTest, PartialLastLineIsPaddedToAWholeLine) {
+  Bytes page = pageOf(2, {{10, 1}});
+  page.resize(72 + 40, 0x00);
+  page[72 + 5] = 0x09;
+  writePage(page);
+  transform::trimPageFile();
+  Bytes expected = pageOf(2, {{10, 1}, {72 + 5, 0x09}});
+  EXPECT_EQ(readPage(), expected);
+}
+
+TEST_F(TrimPageFileTest, PageStaysWholeWhenAnyStepFails) {
+  Bytes page = pageOf(6, {{72, 1}});
+  // Every file operation of the trim failing in turn.
+  for (int nth = 1; nth <= 12; ++nth) {
+    writePage(page);
+    platform::testing::reset();
+    platform::testing::failFileOperation(nth);
+    transform::trimPageFile();
+    platform::testing::reset();
+    Bytes after = readPage();
+    EXPECT_TRUE(after == page || after == Bytes(page.begin(), page.begin() + 2 * 72)) << "operation " << nth;
+    EXPECT_EQ(folder.fileNames(), std::vector<std::string>{"QMX$$0001.001"}) << "operation " << nth;
+  }
+}
+
+}  // namespace
