@@ -13,8 +13,23 @@ namespace {
 constexpr const platform::WChar* kNoSpoolFolder = QMX_WIDE("UNI:一時ファイルを作れないのでメモリに保持\n");
 constexpr const platform::WChar* kNoPageStore = QMX_WIDE("UNI:ページを保持できない\n");
 
-void deleteFileIfNamed(const platform::WChar* path) {
-  if (path[0] != 0) platform::deleteFile(path);
+void copyName(platform::WChar* to, const platform::WChar* from) {
+  for (std::size_t i = 0; i < kNameChars; ++i) to[i] = from[i];
+}
+
+// Deletes a page file; a failure is remembered and tried again at the end
+// of the job.
+void deletePageFile(const platform::WChar* path) {
+  if (path[0] == 0 || platform::deleteFile(path)) return;
+  if (jobState.retryCount < JobState::kMaxRetries) copyName(jobState.retryDelete[jobState.retryCount++], path);
+}
+
+void retryFailedDeletions() {
+  for (std::size_t i = 0; i < jobState.retryCount; ++i) platform::deleteFile(jobState.retryDelete[i]);
+  jobState.retryCount = 0;
+  // The scratch name exists on disk only while a trim runs, or when its
+  // probe could not be removed.
+  if (jobState.scratchFilePath[0] != 0) platform::deleteFile(jobState.scratchFilePath);
 }
 
 // Drops what a job left behind when a new job starts without its end:
@@ -23,10 +38,11 @@ void abandonOpenJob() {
   if (!jobState.jobOpen) return;
   if (!jobState.memorySpool && jobState.pageFileBase[0] != 0) {
     selectPageFile(jobState.pageNumber);
-    deleteFileIfNamed(jobState.pageFilePath);
+    deletePageFile(jobState.pageFilePath);
     selectPageFile(static_cast<std::uint16_t>(jobState.pageNumber - 1));
-    deleteFileIfNamed(jobState.pageFilePath);
-    deleteFileIfNamed(jobState.firstPageFilePath);
+    deletePageFile(jobState.pageFilePath);
+    deletePageFile(jobState.firstPageFilePath);
+    retryFailedDeletions();
   }
   releasePageBuffers(jobState);
   jobState.jobOpen = false;
@@ -53,6 +69,8 @@ void chooseSpooling() {
   bool buffers = jobState.pageBufferOdd != nullptr;
   jobState.memorySpool = buffers && jobState.settings.longPage == 0;
   jobState.pageFileBase[0] = 0;
+  jobState.scratchFilePath[0] = 0;
+  jobState.retryCount = 0;
   if (jobState.memorySpool) return;
   if (!loadSpoolFolder()) {
     jobState.memorySpool = buffers;
@@ -61,7 +79,7 @@ void chooseSpooling() {
   }
   makePageFileBase();
   makeScratchFilePath();
-  for (std::size_t i = 0; i < kNameChars; ++i) jobState.pageFileBase[i] = jobState.pageFilePath[i];
+  copyName(jobState.pageFileBase, jobState.pageFilePath);
 }
 
 bool pagesGoToFiles() { return !jobState.memorySpool && jobState.pageFileBase[0] != 0; }
@@ -97,9 +115,9 @@ void endPage(DEVOBJ* pdevobj) {
     selectPageFile(previous);
     output::emitPage(pdevobj, previous, false);
     if (n == 2) {
-      for (std::size_t i = 0; i < kNameChars; ++i) jobState.firstPageFilePath[i] = jobState.pageFilePath[i];
+      copyName(jobState.firstPageFilePath, jobState.pageFilePath);
     } else {
-      platform::deleteFile(jobState.pageFilePath);
+      deletePageFile(jobState.pageFilePath);
     }
   }
   if (jobState.settings.cutMode == 1) output::sendCutTrailer(pdevobj, false);
@@ -112,8 +130,9 @@ void endJob(DEVOBJ* pdevobj) {
   } else if (pagesGoToFiles()) {
     selectPageFile(n);
     output::emitPage(pdevobj, n, true);
-    platform::deleteFile(jobState.pageFilePath);
-    if (n != 1) deleteFileIfNamed(jobState.firstPageFilePath);
+    deletePageFile(jobState.pageFilePath);
+    if (n != 1) deletePageFile(jobState.firstPageFilePath);
+    retryFailedDeletions();
   }
   std::uint32_t cutMode = jobState.settings.cutMode;
   if (cutMode == 1 || cutMode == 2) output::sendCutTrailer(pdevobj, true);

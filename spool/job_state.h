@@ -34,6 +34,12 @@ struct JobState {
   platform::WChar pageFilePath[kNameChars] = {};
   platform::WChar firstPageFilePath[kNameChars] = {};
   platform::WChar scratchFilePath[kNameChars] = {};
+
+  // Page files whose deletion failed, tried again at the end of the job so
+  // that a passing failure leaves nothing behind.
+  static constexpr std::size_t kMaxRetries = 8;
+  platform::WChar retryDelete[kMaxRetries][kNameChars] = {};
+  std::size_t retryCount = 0;
 };
 
 extern JobState jobState;

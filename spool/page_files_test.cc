@@ -1,0 +1,299 @@
+#include "spool/page_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include "platform/fault_injection.h"
+#include "spool/job_control.h"
+#include "spool/job_state.h"
+#include "spool/line_store.h"
+#include "testing/test_support.h"
+
+namespace {
+
+using spool::jobState;
+using testsupport::Bytes;
+using testsupport::CapturingDevice;
+using testsupport::Page;
+
+std::string nameOf(const platform::WChar* wide) { return platform::toUtf8(wide, platform::wideLength(wide)); }
+
+class PageFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::resetAll();
+    platform::testing::setDocumentsFolder(folder.path().string());
+  }
+  void TearDown() override { testsupport::resetAll(); }
+
+  void touch(const std::string& file) { std::ofstream(folder.path() / file) << ""; }
+  std::uintmax_t sizeOf(const std::string& file) { return std::filesystem::file_size(folder.path() / file); }
+  std::string prefix() const { return folder.path().string() + "\\QMX$$"; }
+  void call(std::uint32_t id) { spool::commandCallback(device.devobj(), id); }
+  void startFileJob() {
+    device.publicDm.dmPaperLength = 12600;  // a long page: files
+    call(spool::kStartJob);
+    ASSERT_FALSE(jobState.memorySpool);
+  }
+
+  testsupport::TempFolder folder;
+  CapturingDevice device;
+};
+
+TEST_F(PageFilesTest, NamesSkipTakenNumbersAndProbesLeaveNothing) {
+  touch("QMX$$0001.001");
+  startFileJob();
+  EXPECT_EQ(nameOf(jobState.pageFileBase), prefix() + "0002.");
+  EXPECT_EQ(nameOf(jobState.scratchFilePath), prefix() + "0001.TMP");
+  EXPECT_EQ(folder.fileNames(), std::vector<std::string>{"QMX$$0001.001"});
+  call(spool::kEndJob);
+}
+
+TEST_F(PageFilesTest, PageNumbersHaveAtLeastThreeDigits) {
+  startFileJob();
+  struct {
+    std::uint16_t page;
+    const char* suffix;
+  } cases[] = {{1, "001"}, {7, "007"}, {12, "012"}, {999, "999"}, {1000, "1000"}, {1234, "1234"}, {65535, "65535"}};
+  for (const auto& c : cases) {
+    spool::selectPageFile(c.page);
+    EXPECT_EQ(nameOf(jobState.pageFilePath), prefix() + "0001." + c.suffix);
+  }
+  call(spool::kEndJob);
+}
+
+TEST_F(PageFilesTest, FolderEndingInABackslashGivesOneBackslash) {
+  platform::testing::setDocumentsFolder(folder.path().string() + "\\");
+  startFileJob();
+  EXPECT_EQ(nameOf(jobState.pageFileBase), prefix() + "0001.");
+  call(spool::kEndJob);
+}
+
+TEST_F(PageFilesTest, NewPageFilesHoldTheirTopLines) {
+  devmode::writeU16(device.record, devmode::kTopMarginLines, 12);
+  devmode::writeU16(device.record, devmode::kFirstPageExtraLines, 5);
+  startFileJob();
+  call(spool::kStartPage);
+  EXPECT_EQ(sizeOf("QMX$$0001.001"), 1224u);
+  call(spool::kEndPage);
+  call(spool::kStartPage);
+  EXPECT_EQ(sizeOf("QMX$$0001.002"), 864u);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+
+  devmode::writeU16(device.record, devmode::kTopMarginLines, 0);
+  std::ofstream(folder.path() / "QMX$$0001.002") << "stale contents";
+  startFileJob();
+  call(spool::kStartPage);
+  call(spool::kEndPage);
+  call(spool::kStartPage);
+  EXPECT_EQ(sizeOf("QMX$$0001.002"), 0u) << "an existing file is emptied";
+  call(spool::kEndJob);
+}
+
+TEST_F(PageFilesTest, ThreePageJobFileLifecycle) {
+  startFileJob();
+  using Names = std::vector<std::string>;
+  call(spool::kStartPage);
+  EXPECT_EQ(folder.fileNames(), Names{"QMX$$0001.001"});
+  call(spool::kEndPage);
+  call(spool::kStartPage);
+  EXPECT_EQ(folder.fileNames(), (Names{"QMX$$0001.001", "QMX$$0001.002"}));
+  call(spool::kEndPage);
+  EXPECT_EQ(folder.fileNames(), (Names{"QMX$$0001.001", "QMX$$0001.002"})) << "page 1 stays";
+  call(spool::kStartPage);
+  call(spool::kEndPage);
+  EXPECT_EQ(folder.fileNames(), (Names{"QMX$$0001.001", "QMX$$0001.003"}));
+  call(spool::kEndJob);
+  EXPECT_TRUE(folder.fileNames().empty());
+}
+
+TEST_F(PageFilesTest, FileCallsAreAppendedUpTo18432Bytes) {
+  startFileJob();
+  call(spool::kStartPage);
+  std::uint32_t top = jobState.settings.topMarginLines * 72;
+  Bytes big(18433, 0x11);
+  spool::storeRasterLine(big.data(), 18432);
+  EXPECT_EQ(sizeOf("QMX$$0001.001"), top + 18432u);
+  spool::storeRasterLine(big.data(), 18433);
+  EXPECT_EQ(sizeOf("QMX$$0001.001"), top + 18432u);
+  spool::storeRasterLine(big.data(), 40);
+  EXPECT_EQ(sizeOf("QMX$$0001.001"), top + 18472u);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+}
+
+TEST_F(PageFilesTest, PartialLinesStillMakeAWellFormedStream) {
+  device.record[devmode::kKeepTrailingBlank] = 1;
+  startFileJob();
+  call(spool::kStartPage);
+  Bytes forty(40, 0x22);
+  spool::storeRasterLine(forty.data(), 40);  // the page ends inside a line
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+  // Preamble, then one block of one whole line.
+  ASSERT_GE(device.groups().size(), 3u);
+  EXPECT_EQ(device.groups()[1], (Bytes{0x1C, 0x2A, 0x07, 0x01, 0x00}));
+}
+
+TEST_F(PageFilesTest, FolderTooLongKeepsPagesInMemoryWhenBuffersExist) {
+  platform::testing::setDocumentsFolder("/" + std::string(240, 'd'));
+  device.record[devmode::kKeepTrailingBlank] = 1;
+  device.publicDm.dmPaperLength = 12600;
+  call(spool::kStartJob);
+  EXPECT_TRUE(jobState.memorySpool) << "long page kept in the buffers";
+  EXPECT_EQ(nameOf(jobState.pageFileBase), "");
+  call(spool::kStartPage);
+  auto line = testsupport::patternLine(3);
+  spool::storeRasterLine(line.data(), 72);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+  EXPECT_EQ(device.groups()[1], (Bytes{0x1C, 0x2A, 0x07, 0x01, 0x00}));
+
+  platform::testing::failZeroedAllocation(1);
+  device.clear();
+  call(spool::kStartJob);
+  EXPECT_FALSE(jobState.memorySpool);
+  call(spool::kStartPage);
+  spool::storeRasterLine(line.data(), 72);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+  EXPECT_EQ(device.groups().size(), 1u) << "only the preamble: nowhere to keep the page";
+}
+
+// A random job: settings, pages with blank runs, partial-width ink.
+struct GeneratedJob {
+  std::uint8_t record[devmode::kRecordSize];
+  std::vector<Page> pages;
+};
+
+GeneratedJob generateJob(std::mt19937& gen) {
+  GeneratedJob job;
+  testsupport::setPlainRecord(job.record);
+  auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(gen() % n); };
+  devmode::writeU16(job.record, devmode::kTopMarginLines, pick(3) == 0 ? 0 : pick(20));
+  devmode::writeU16(job.record, devmode::kFirstPageExtraLines, pick(10));
+  devmode::writeU16(job.record, devmode::kPageEndFeed, pick(3) == 0 ? 0 : pick(256));
+  devmode::writeU16(job.record, devmode::kJobEndFeed, pick(256));
+  devmode::writeU16(job.record, devmode::kPreCutFeed, pick(256));
+  job.record[devmode::kKeepTrailingBlank] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kBandMode] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kCutMode] = static_cast<std::uint8_t>(pick(3));
+  job.record[devmode::kCutKind] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kMarkMode] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kBlockLevel] = static_cast<std::uint8_t>(pick(4));
+  int pageCount = static_cast<int>(pick(4));
+  for (int p = 0; p < pageCount; ++p) {
+    Page page;
+    int lines = static_cast<int>(pick(400));
+    for (int i = 0; i < lines; ++i) {
+      if (pick(3) == 0) {
+        page.push_back(testsupport::blankLine());
+      } else {
+        testsupport::Line line{};
+        std::uint32_t from = pick(72), to = from + pick(72 - from);
+        for (std::uint32_t b = from; b <= to; ++b) line[b] = static_cast<std::uint8_t>(pick(3) == 0 ? gen() : 0xFF);
+        page.push_back(line);
+      }
+    }
+    page.insert(page.end(), pick(3) == 0 ? pick(200) : 0, testsupport::blankLine());
+    job.pages.push_back(page);
+  }
+  return job;
+}
+
+// The last page vanishes when trimmed: block mode, trimming on, no ink.
+bool transformsToNothing(const GeneratedJob& job) {
+  if (job.record[devmode::kBandMode] != 0 || job.record[devmode::kKeepTrailingBlank] != 0) return false;
+  for (const auto& line : job.pages.back())
+    for (std::uint8_t b : line)
+      if (b != 0) return false;
+  return true;
+}
+
+TEST_F(PageFilesTest, FileSpoolingSendsTheSameBytesAsMemory) {
+  std::mt19937 gen(2024);
+  for (int trial = 0; trial < 60; ++trial) {
+    GeneratedJob job = generateJob(gen);
+    std::memcpy(device.record, job.record, sizeof job.record);
+    bool blankLast = !job.pages.empty() && transformsToNothing(job);
+    device.clear();
+    device.publicDm.dmPaperLength = 1000;
+    testsupport::runJob(device, job.pages);
+    std::vector<Bytes> memory = device.groups();
+
+    for (int way = 0; way < 2; ++way) {
+      device.clear();
+      if (way == 0) platform::testing::failZeroedAllocation(1);  // no buffers
+      device.publicDm.dmPaperLength = way == 0 ? 1000 : 12600;  // or a long page
+      testsupport::runJob(device, job.pages);
+      if (job.pages.empty() || blankLast) continue;  // checked on their own below
+      EXPECT_EQ(device.groups(), memory) << "trial " << trial << " way " << way;
+      EXPECT_TRUE(folder.fileNames().empty()) << "trial " << trial;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Where the two paths differ by design: a block-mode page with no lines left
+// sends an empty block header from memory and nothing from a file.
+TEST_F(PageFilesTest, EmptyLastPageDiffersBetweenMemoryAndFiles) {
+  struct {
+    const char* name;
+    std::vector<Page> pages;
+  } cases[] = {{"no pages", {}}, {"blank last page", {Page(5, testsupport::blankLine())}}};
+  for (const auto& c : cases) {
+    device.clear();
+    device.publicDm.dmPaperLength = 1000;
+    testsupport::runJob(device, c.pages);
+    EXPECT_EQ(device.groups().size(), 2u) << c.name;
+    EXPECT_EQ(device.groups()[1], (Bytes{0x1C, 0x2A, 0x03, 0x00, 0x00})) << c.name;
+    device.clear();
+    device.publicDm.dmPaperLength = 12600;
+    testsupport::runJob(device, c.pages);
+    EXPECT_EQ(device.groups().size(), 1u) << c.name << ": the preamble alone";
+    EXPECT_TRUE(folder.fileNames().empty()) << c.name;
+  }
+}
+
+// Every file operation and every allocation of a file-spooled job failing
+// in turn: the job finishes, the stream stays well-formed enough to end
+// with its preamble first, and nothing is left in the folder.
+TEST_F(PageFilesTest, FaultSweepLeavesNoFilesBehind) {
+  std::vector<Page> pages = {Page(3, testsupport::patternLine(1)), Page(2, testsupport::patternLine(2)),
+                             Page(4, testsupport::blankLine())};
+  pages[2][0] = testsupport::patternLine(9);
+  device.publicDm.dmPaperLength = 12600;
+  platform::testing::reset();
+  platform::testing::setDocumentsFolder(folder.path().string());
+  testsupport::runJob(device, pages);
+  int operations = platform::testing::fileOperations();
+  int allocations = platform::testing::zeroedAllocations();
+  ASSERT_GT(operations, 20);
+  for (int nth = 1; nth <= operations + 1; ++nth) {
+    platform::testing::reset();
+    platform::testing::setDocumentsFolder(folder.path().string());
+    platform::testing::failFileOperation(nth);
+    device.clear();
+    testsupport::runJob(device, pages);
+    EXPECT_TRUE(folder.fileNames().empty()) << "file operation " << nth;
+    EXPECT_EQ(platform::testing::openFiles(), 0) << "file operation " << nth;
+  }
+  for (int nth = 1; nth <= allocations + 1; ++nth) {
+    platform::testing::reset();
+    platform::testing::setDocumentsFolder(folder.path().string());
+    platform::testing::failZeroedAllocation(nth);
+    device.clear();
+    testsupport::runJob(device, pages);
+    EXPECT_TRUE(folder.fileNames().empty()) << "allocation " << nth;
+    EXPECT_EQ(platform::testing::liveZeroedBlocks(), 0) << "allocation " << nth;
+  }
+}
+
+}  // namespace
