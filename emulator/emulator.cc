@@ -153,6 +153,7 @@ class Parser {
         return rasterImage(event);
       case EventKind::kFeed:
         event->value = byteAt(2);
+        if (options_.strict && event->value == 0) return fail("ESC J 0 feeds nothing");
         return appendBlankRows(event->value);
       case EventKind::kLeftMargin:
         event->value = wordAt(2);
@@ -210,6 +211,7 @@ class Parser {
       return fail("ESC * must be followed by " + hex(commands::kRasterImageMode) + ", got " + hex(byteAt(2)));
     }
     event->value = wordAt(3);
+    if (options_.strict && event->value == 0) return fail("ESC * a with no lines");
     event->area = paper_.area;
     if (std::string problem = printAreaProblem(paper_.area); !problem.empty()) {
       return fail("ESC * a cannot use the print area: " + problem);

@@ -164,49 +164,8 @@ TEST_F(PageFilesTest, FolderTooLongKeepsPagesInMemoryWhenBuffersExist) {
   EXPECT_EQ(device.groups().size(), 1u) << "only the preamble: nowhere to keep the page";
 }
 
-// A random job: settings, pages with blank runs, partial-width ink.
-struct GeneratedJob {
-  std::uint8_t record[devmode::kRecordSize];
-  std::vector<Page> pages;
-};
-
-GeneratedJob generateJob(std::mt19937& gen) {
-  GeneratedJob job;
-  testsupport::setPlainRecord(job.record);
-  auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(gen() % n); };
-  devmode::writeU16(job.record, devmode::kTopMarginLines, pick(3) == 0 ? 0 : pick(20));
-  devmode::writeU16(job.record, devmode::kFirstPageExtraLines, pick(10));
-  devmode::writeU16(job.record, devmode::kPageEndFeed, pick(3) == 0 ? 0 : pick(256));
-  devmode::writeU16(job.record, devmode::kJobEndFeed, pick(256));
-  devmode::writeU16(job.record, devmode::kPreCutFeed, pick(256));
-  job.record[devmode::kKeepTrailingBlank] = static_cast<std::uint8_t>(pick(2));
-  job.record[devmode::kBandMode] = static_cast<std::uint8_t>(pick(2));
-  job.record[devmode::kCutMode] = static_cast<std::uint8_t>(pick(3));
-  job.record[devmode::kCutKind] = static_cast<std::uint8_t>(pick(2));
-  job.record[devmode::kMarkMode] = static_cast<std::uint8_t>(pick(2));
-  job.record[devmode::kBlockLevel] = static_cast<std::uint8_t>(pick(4));
-  int pageCount = static_cast<int>(pick(4));
-  for (int p = 0; p < pageCount; ++p) {
-    Page page;
-    int lines = static_cast<int>(pick(400));
-    for (int i = 0; i < lines; ++i) {
-      if (pick(3) == 0) {
-        page.push_back(testsupport::blankLine());
-      } else {
-        testsupport::Line line{};
-        std::uint32_t from = pick(72), to = from + pick(72 - from);
-        for (std::uint32_t b = from; b <= to; ++b) line[b] = static_cast<std::uint8_t>(pick(3) == 0 ? gen() : 0xFF);
-        page.push_back(line);
-      }
-    }
-    page.insert(page.end(), pick(3) == 0 ? pick(200) : 0, testsupport::blankLine());
-    job.pages.push_back(page);
-  }
-  return job;
-}
-
 // The last page vanishes when trimmed: block mode, trimming on, no ink.
-bool transformsToNothing(const GeneratedJob& job) {
+bool transformsToNothing(const testsupport::GeneratedJob& job) {
   if (job.record[devmode::kBandMode] != 0 || job.record[devmode::kKeepTrailingBlank] != 0) return false;
   for (const auto& line : job.pages.back())
     for (std::uint8_t b : line)
@@ -217,7 +176,7 @@ bool transformsToNothing(const GeneratedJob& job) {
 TEST_F(PageFilesTest, FileSpoolingSendsTheSameBytesAsMemory) {
   std::mt19937 gen(2024);
   for (int trial = 0; trial < 60; ++trial) {
-    GeneratedJob job = generateJob(gen);
+    testsupport::GeneratedJob job = testsupport::generateJob(gen);
     std::memcpy(device.record, job.record, sizeof job.record);
     bool blankLast = !job.pages.empty() && transformsToNothing(job);
     device.clear();

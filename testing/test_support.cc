@@ -81,6 +81,42 @@ Line patternLine(std::uint32_t seed) {
   return line;
 }
 
+GeneratedJob generateJob(std::mt19937& gen) {
+  GeneratedJob job;
+  setPlainRecord(job.record);
+  auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(gen() % n); };
+  devmode::writeU16(job.record, devmode::kTopMarginLines, pick(3) == 0 ? 0 : pick(20));
+  devmode::writeU16(job.record, devmode::kFirstPageExtraLines, pick(10));
+  devmode::writeU16(job.record, devmode::kPageEndFeed, pick(3) == 0 ? 0 : pick(256));
+  devmode::writeU16(job.record, devmode::kJobEndFeed, pick(256));
+  devmode::writeU16(job.record, devmode::kPreCutFeed, pick(256));
+  job.record[devmode::kKeepTrailingBlank] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kBandMode] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kCutMode] = static_cast<std::uint8_t>(pick(3));
+  job.record[devmode::kCutKind] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kMarkMode] = static_cast<std::uint8_t>(pick(2));
+  job.record[devmode::kBlockLevel] = static_cast<std::uint8_t>(pick(4));
+  int pageCount = static_cast<int>(pick(4));
+  for (int p = 0; p < pageCount; ++p) {
+    Page page;
+    int lines = static_cast<int>(pick(400));
+    for (int i = 0; i < lines; ++i) {
+      if (pick(3) == 0) {
+        page.push_back(blankLine());
+      } else {
+        Line line{};
+        std::uint32_t from = pick(72), to = from + pick(72 - from);
+        for (std::uint32_t b = from; b <= to; ++b) line[b] = static_cast<std::uint8_t>(pick(3) == 0 ? gen() : 0xFF);
+        page.push_back(line);
+      }
+    }
+    page.insert(page.end(), pick(3) == 0 ? pick(200) : 0, blankLine());
+    job.pages.push_back(page);
+  }
+  return job;
+}
+
+
 void runJob(CapturingDevice& device, const std::vector<Page>& pages) {
   spool::commandCallback(device.devobj(), spool::kStartJob);
   for (const Page& page : pages) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,14 @@ Line lineWith(std::initializer_list<std::pair<int, std::uint8_t>> bytes);
 Line blankLine();
 // A line whose bytes come from a small generator: distinct per seed.
 Line patternLine(std::uint32_t seed);
+
+// A random job: every setting drawn, pages of 0 to 400 lines with blank
+// runs, partial-width ink and sometimes a long blank tail.
+struct GeneratedJob {
+  std::uint8_t record[devmode::kRecordSize];
+  std::vector<Page> pages;
+};
+GeneratedJob generateJob(std::mt19937& gen);
 
 // Runs a whole job through the spine: ID 1, per page ID 2, the lines, ID 3;
 // then ID 4.
