@@ -174,7 +174,7 @@ static_assert(offsetof(OEMDMPARAM, pOEMDMIn) == 6 * kPtr);
 static_assert(offsetof(OEMDMPARAM, pOEMDMOut) == 7 * kPtr);
 static_assert(offsetof(OEMDMPARAM, cbBufSize) == 8 * kPtr);
 static_assert(sizeof(DRVFN) == 2 * kPtr);
-static_assert(offsetof(DRVENABLEDATA, pdrvfn) == kPtr);
+static_assert(offsetof(DRVENABLEDATA, pdrvfn) == 8);  // after two ULONGs, on 32 and 64 bits
 
 namespace printsys {
 

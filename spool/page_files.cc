@@ -1,6 +1,7 @@
 #include "spool/page_files.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "output/commands.h"
 #include "platform/platform.h"
@@ -21,9 +22,9 @@ void appendName(platform::WChar* name, const platform::WChar* text) {
   name[at] = 0;
 }
 
-void appendAscii(platform::WChar* name, const char* text) {
+void appendAscii(platform::WChar* name, std::string_view text) {
   platform::WChar wide[16] = {};
-  for (std::size_t i = 0; text[i] != 0 && i + 1 < std::size(wide); ++i) wide[i] = static_cast<platform::WChar>(text[i]);
+  for (std::size_t i = 0; i < text.size() && i + 1 < std::size(wide); ++i) wide[i] = static_cast<platform::WChar>(text[i]);
   appendName(name, wide);
 }
 

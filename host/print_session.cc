@@ -1,0 +1,333 @@
+#include "host/print_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "host/ddi_table.h"
+#include "settings/devmode_layout.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace host {
+namespace {
+
+constexpr const char* kIniFileName = "QMXI415U.INI";
+constexpr const char* kIniSection = "QMX415U";
+constexpr const char* kIniDirEnv = "QMX415U_INI_DIR";
+constexpr const char* kSpoolDirEnv = "QMX415U_SPOOL_DIR";
+
+// Every method name of the plug-in interface, asked of GetImplementedMethod.
+constexpr const char* kMethodNames[] = {
+    "QueryInterface",    "AddRef",          "Release",        "GetInfo",          "DevMode",
+    "EnableDriver",      "DisableDriver",   "EnablePDEV",     "DisablePDEV",      "ResetPDEV",
+    "PublishDriverInterface", "GetImplementedMethod", "DriverDMS", "CommandCallback", "ImageProcessing",
+    "FilterGraphics",    "Compression",     "HalftonePattern", "MemoryUsage",     "TTYGetInfo",
+    "DownloadFontHeader", "DownloadCharGlyph", "TTDownloadMethod", "OutputCharStr", "SendFontCmd",
+    "TextOutAsBitmap",
+};
+// Without these the host has no way to run a job.
+constexpr const char* kRequiredMethods[] = {"DevMode", "EnableDriver", "EnablePDEV", "DisablePDEV",
+                                            "CommandCallback", "FilterGraphics"};
+
+std::string hex(HRESULT value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string failed(const char* call, HRESULT result) { return std::string(call) + " answered " + hex(result); }
+
+bool fail(std::string* error, std::string reason) {
+  if (error != nullptr) *error = std::move(reason);
+  return false;
+}
+
+void setEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+// A new folder only this user can use.
+std::string makePrivateFolder(std::string* error) {
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = ".";
+#if defined(_WIN32)
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    std::filesystem::path candidate = base / ("qmx415u-host-" + std::to_string(std::rand()));
+    if (std::filesystem::create_directory(candidate, ec)) return candidate.string();
+  }
+#else
+  std::string pattern = (base / "qmx415u-host-XXXXXX").string();
+  if (mkdtemp(pattern.data()) != nullptr) return pattern;
+#endif
+  if (error != nullptr) *error = "cannot create a temporary folder under " + base.string();
+  return {};
+}
+
+}  // namespace
+
+// The device as the host keeps it. The plug-in reads only pdevOEM,
+// pPublicDM, pOEMDM and pDrvProcs; hEngine, the print system's own handle,
+// leads the spool-write callback back here.
+struct PrintSession::Device {
+  DEVOBJ devobj{};
+  DRVPROCS procs{};
+  DEVMODEW publicDM{};
+  Record record{};
+  std::vector<std::vector<std::uint8_t>> writes;
+
+  Device() {
+    devobj.dwSize = sizeof(DEVOBJ);
+    devobj.hEngine = this;
+    devobj.pPublicDM = &publicDM;
+    devobj.pOEMDM = record.data();
+    devobj.pDrvProcs = &procs;
+    procs.DrvWriteSpoolBuf = &writeSpoolBuf;
+    const char name[] = "QMX415U";
+    for (std::size_t i = 0; i + 1 < sizeof name; ++i) publicDM.dmDeviceName[i] = static_cast<WCHAR>(name[i]);
+    publicDM.dmSize = sizeof(DEVMODEW);
+    publicDM.dmDriverExtra = static_cast<WORD>(kRecordBytes);
+    publicDM.dmFields = 0x00000004;  // DM_PAPERLENGTH
+  }
+
+  // Each call is one byte group, kept as it came.
+  static DWORD QMX_APIENTRY writeSpoolBuf(DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize) {
+    if (pdevobj == nullptr || pdevobj->hEngine == nullptr) return 0;
+    auto* device = static_cast<Device*>(pdevobj->hEngine);
+    const auto* bytes = static_cast<const std::uint8_t*>(pBuffer);
+    if (bytes == nullptr) cbSize = 0;
+    device->writes.emplace_back(bytes, bytes + cbSize);
+    return cbSize;
+  }
+};
+
+void applyFields(const RecordFields& f, Record& record) {
+  std::uint8_t* r = record.data();
+  auto u8 = [r](std::size_t offset, const std::optional<std::uint32_t>& v) {
+    if (v) r[offset] = static_cast<std::uint8_t>(*v);
+  };
+  auto u16 = [r](std::size_t offset, const std::optional<std::uint32_t>& v) {
+    if (v) devmode::writeU16(r, offset, *v & 0xFFFF);
+  };
+  auto u32 = [r](std::size_t offset, const std::optional<std::uint32_t>& v) {
+    if (v) devmode::writeU32(r, offset, *v);
+  };
+  u32(devmode::kFsEValue, f.fsEValue);
+  u32(devmode::kGsESelect, f.gsESelect);
+  u8(devmode::kGsEValue, f.gsEValue);
+  u8(devmode::kKeepTrailingBlank, f.keepTrailingBlank);
+  u8(devmode::kBlockLevel, f.blockLevel);
+  u16(devmode::kFirstPageExtraLines, f.firstPageExtraLines);
+  u16(devmode::kTopMarginLines, f.topMarginLines);
+  u16(devmode::kPageEndFeed, f.pageEndFeed);
+  u16(devmode::kJobEndFeed, f.jobEndFeed);
+  u8(devmode::kCutMode, f.cutMode);
+  u8(devmode::kCutKind, f.cutKind);
+  u16(devmode::kPreCutFeed, f.preCutFeed);
+  u8(devmode::kMarkMode, f.markMode);
+  u16(devmode::kGsAValue, f.gsAValue);
+  u8(devmode::kBandMode, f.bandMode);
+}
+
+PrintSession::PrintSession(PluginModule& module, const SessionOptions& options)
+    : module_(module), options_(options), driver_(options.offerDriverInterface), device_(new Device) {}
+
+std::unique_ptr<PrintSession> PrintSession::open(PluginModule& module, const SessionOptions& options,
+                                                 std::string* error) {
+  std::unique_ptr<PrintSession> session(new PrintSession(module, options));
+  std::string reason;
+  if (!session->setUp(&reason)) {
+    session->close();
+    if (error != nullptr) *error = reason;
+    return nullptr;
+  }
+  return session;
+}
+
+bool PrintSession::setUp(std::string* error) {
+  if (options_.workDir.empty()) {
+    workDir_ = makePrivateFolder(error);
+    if (workDir_.empty()) return false;
+    ownsWorkDir_ = true;
+  } else {
+    workDir_ = options_.workDir;
+  }
+
+  void* pointer = nullptr;
+  HRESULT hr = module_.getClassObject(printsys::kCLSID_OEMRENDER, printsys::kIID_IClassFactory, &pointer);
+  if (hr != printsys::kS_OK || pointer == nullptr) return fail(error, failed("DllGetClassObject", hr));
+  auto* factory = static_cast<IClassFactory*>(pointer);
+  pointer = nullptr;
+  hr = factory->CreateInstance(nullptr, printsys::kIID_IPrintOemUni, &pointer);
+  factory->Release();
+  if (hr != printsys::kS_OK || pointer == nullptr) return fail(error, failed("CreateInstance", hr));
+  plugin_ = static_cast<IPrintOemUni*>(pointer);
+
+  hr = plugin_->PublishDriverInterface(&driver_);
+  if (options_.offerDriverInterface && hr != printsys::kS_OK)
+    return fail(error, failed("PublishDriverInterface", hr));
+
+  DWORD needed = 0;
+  hr = plugin_->GetInfo(printsys::kOEMGI_GETSIGNATURE, &signature_, sizeof signature_, &needed);
+  if (hr != printsys::kS_OK) return fail(error, failed("GetInfo(signature)", hr));
+  hr = plugin_->GetInfo(printsys::kOEMGI_GETVERSION, &version_, sizeof version_, &needed);
+  if (hr != printsys::kS_OK) return fail(error, failed("GetInfo(version)", hr));
+
+  for (const char* name : kMethodNames) {
+    std::string copy = name;
+    implemented_[name] = plugin_->GetImplementedMethod(copy.data());
+  }
+  for (const char* name : kRequiredMethods) {
+    if (implemented_[name] != printsys::kS_OK) return fail(error, std::string(name) + " is not implemented");
+  }
+
+  OEMDMPARAM param{};
+  param.cbSize = sizeof param;
+  hr = plugin_->DevMode(printsys::kOEMDM_SIZE, &param);
+  if (hr != printsys::kS_OK) return fail(error, failed("DevMode(SIZE)", hr));
+  if (param.cbBufSize != kRecordBytes)
+    return fail(error, "DevMode(SIZE) asked for " + std::to_string(param.cbBufSize) + " bytes");
+  defaultRecord_.fill(0);
+  param.pOEMDMOut = defaultRecord_.data();
+  hr = plugin_->DevMode(printsys::kOEMDM_DEFAULT, &param);
+  if (hr != printsys::kS_OK) return fail(error, failed("DevMode(DEFAULT)", hr));
+
+  hr = plugin_->EnableDriver(printsys::kPRINTER_OEMINTF_VERSION, sizeof hooks_, &hooks_);
+  if (hr != printsys::kS_OK) return fail(error, failed("EnableDriver", hr));
+
+  ownTable_ = options_.ddiTable ? *options_.ddiTable : ddiTable();
+  DRVENABLEDATA own{printsys::kPRINTER_OEMINTF_VERSION, static_cast<ULONG>(ownTable_.size()), ownTable_.data()};
+  WCHAR printerName[] = {'Q', 'M', 'X', '4', '1', '5', 'U', 0};
+  PVOID devOem = nullptr;
+  hr = plugin_->EnablePDEV(&device_->devobj, printerName, 0, nullptr, 0, nullptr, 0, nullptr, &own, &devOem);
+  if (hr != printsys::kS_OK) return fail(error, failed("EnablePDEV", hr));
+  device_->devobj.pdevOEM = devOem;
+  pdevEnabled_ = true;
+  return true;
+}
+
+PrintSession::~PrintSession() { close(); }
+
+HRESULT PrintSession::close() {
+  if (plugin_ != nullptr) {
+    if (pdevEnabled_) plugin_->DisablePDEV(&device_->devobj);
+    pdevEnabled_ = false;
+    plugin_->DisableDriver();
+    plugin_->Release();
+    plugin_ = nullptr;
+  }
+  if (ownsWorkDir_) {
+    std::error_code ec;
+    std::filesystem::remove_all(workDir_, ec);
+    ownsWorkDir_ = false;
+  }
+  return module_.canUnloadNow();
+}
+
+DEVOBJ* PrintSession::device() { return &device_->devobj; }
+
+bool PrintSession::prepareFolder(const std::optional<std::int32_t>& imageLine, std::string* error) {
+  const std::filesystem::path ini = std::filesystem::path(workDir_) / kIniFileName;
+  std::error_code ec;
+  if (imageLine) {
+    std::ofstream out(ini, std::ios::binary | std::ios::trunc);
+    out << '[' << kIniSection << "]\r\nImageLine=" << *imageLine << "\r\n";
+    if (!out) return fail(error, "cannot write " + ini.string());
+  } else {
+    std::filesystem::remove(ini, ec);
+  }
+  setEnvironment(kIniDirEnv, workDir_);
+  setEnvironment(kSpoolDirEnv, workDir_);
+  return true;
+}
+
+Record PrintSession::jobRecord(const JobSpec& job) {
+  if (job.rawRecord) return *job.rawRecord;
+  Record wanted = defaultRecord_;
+  applyFields(job.fields, wanted);
+  Record merged = defaultRecord_;
+  OEMDMPARAM param{};
+  param.cbSize = sizeof param;
+  param.pOEMDMIn = wanted.data();
+  param.pOEMDMOut = merged.data();
+  param.cbBufSize = kRecordBytes;
+  plugin_->DevMode(printsys::kOEMDM_MERGE, &param);
+  return merged;
+}
+
+JobResult PrintSession::runJob(const JobSpec& job) {
+  JobResult result;
+  if (plugin_ == nullptr) {
+    result.error = "the session is closed";
+    return result;
+  }
+  std::string error;
+  auto note = [&error](std::string what) {
+    if (error.empty()) error = std::move(what);
+  };
+
+  result.record = jobRecord(job);
+  if (!prepareFolder(job.imageLine, &error)) {
+    result.error = error;
+    return result;
+  }
+  Device& d = *device_;
+  d.record = result.record;
+  d.publicDM.dmPaperLength = job.paperLength;
+  d.writes.clear();
+
+  auto command = [&](DWORD id) {
+    INT iResult = -1;
+    HRESULT hr = plugin_->CommandCallback(&d.devobj, id, 0, nullptr, &iResult);
+    if (hr != printsys::kS_OK) note(failed(("CommandCallback(" + std::to_string(id) + ")").c_str(), hr));
+    if (iResult != 0) note("CommandCallback(" + std::to_string(id) + ") left *piResult at " + std::to_string(iResult));
+  };
+
+  command(1);
+  for (const Page& page : job.pages) {
+    command(2);
+    for (const RasterLine& line : page) {
+      RasterLine copy = line;  // the print system's band buffer, not the caller's
+      HRESULT hr = plugin_->FilterGraphics(&d.devobj, copy.data(), static_cast<DWORD>(copy.size()));
+      if (hr != printsys::kS_OK) note(failed("FilterGraphics", hr));
+    }
+    command(3);
+  }
+  command(4);
+
+  result.writes = std::move(d.writes);
+  d.writes.clear();
+  for (const auto& group : result.writes) result.stream.insert(result.stream.end(), group.begin(), group.end());
+  result.ok = error.empty();
+  result.error = error;
+  return result;
+}
+
+JobResult printJob(PluginModule& module, const JobSpec& job, const SessionOptions& options) {
+  std::string error;
+  auto session = PrintSession::open(module, options, &error);
+  if (session == nullptr) {
+    JobResult result;
+    result.error = error;
+    return result;
+  }
+  JobResult result = session->runJob(job);
+  HRESULT unload = session->close();
+  if (result.ok && unload != printsys::kS_OK) {
+    result.ok = false;
+    result.error = failed("DllCanUnloadNow", unload);
+  }
+  return result;
+}
+
+}  // namespace host

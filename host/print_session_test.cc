@@ -1,0 +1,196 @@
+#include "host/print_session.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "host/linked_module.h"
+#include "plugin/module.h"
+#include "settings/devmode_layout.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+host::RasterLine inkedLine(std::uint8_t seed) {
+  host::RasterLine line{};
+  for (std::size_t i = 0; i < line.size(); ++i) line[i] = static_cast<std::uint8_t>(seed * 31 + i * 7);
+  return line;
+}
+
+host::JobSpec smallJob(int pages, int linesPerPage) {
+  host::JobSpec job;
+  job.imageLine = 64;
+  for (int p = 0; p < pages; ++p) {
+    host::Page page;
+    for (int l = 0; l < linesPerPage; ++l) page.push_back(inkedLine(static_cast<std::uint8_t>(p * 16 + l)));
+    job.pages.push_back(page);
+  }
+  return job;
+}
+
+TEST(LoadedModuleTest, RunsJobsThroughTheSharedLibraryEndToEnd) {
+  std::string error;
+  auto module = host::PluginModule::load(QMX_PLUGIN_LIBRARY, &error);
+  ASSERT_NE(module, nullptr) << error;
+  EXPECT_TRUE(module->isLoadedLibrary());
+
+  auto session = host::PrintSession::open(*module, {}, &error);
+  ASSERT_NE(session, nullptr) << error;
+  EXPECT_EQ(session->signature(), 0x4D534654u);
+  EXPECT_EQ(session->version(), 1u);
+  EXPECT_EQ(session->implementedMethods().at("FilterGraphics"), printsys::kS_OK);
+  EXPECT_EQ(session->implementedMethods().at("PublishDriverInterface"), printsys::kS_FALSE);
+  EXPECT_EQ(session->hooks().c, 29u);
+  EXPECT_EQ(module->canUnloadNow(), printsys::kS_FALSE) << "the plug-in object is alive";
+
+  const host::JobResult empty = session->runJob(smallJob(0, 0));
+  EXPECT_TRUE(empty.ok) << empty.error;
+  EXPECT_FALSE(empty.writes.empty()) << "the job preamble goes out at the start of the job";
+
+  const host::JobResult inked = session->runJob(smallJob(2, 5));
+  EXPECT_TRUE(inked.ok) << inked.error;
+  EXPECT_GT(inked.stream.size(), empty.stream.size() + 2 * 5 * 8) << "the lines reached the printer stream";
+
+  const std::string workDir = session->workDir();
+  EXPECT_TRUE(fs::exists(workDir));
+  EXPECT_EQ(session->close(), printsys::kS_OK);
+  EXPECT_EQ(session->driverInterface().releases(), 1);
+  EXPECT_EQ(session->driverInterface().outstanding(), 0);
+  EXPECT_FALSE(fs::exists(workDir)) << "the session's own folder is removed";
+  EXPECT_EQ(session->plugin(), nullptr);
+  EXPECT_FALSE(session->runJob(smallJob(1, 1)).ok);
+}
+
+TEST(LoadedModuleTest, LoadingReportsWhatWentWrongAndOneShotJobsUnload) {
+  std::string error;
+  EXPECT_EQ(host::PluginModule::load("/nonexistent/libqmx415u.so", &error), nullptr);
+  EXPECT_NE(error.find("/nonexistent/libqmx415u.so"), std::string::npos) << error;
+
+  error.clear();
+  EXPECT_EQ(host::PluginModule::load("libm.so.6", &error), nullptr);
+  EXPECT_NE(error.find("DllGetClassObject"), std::string::npos) << error;
+
+  auto module = host::PluginModule::load(QMX_PLUGIN_LIBRARY, &error);
+  ASSERT_NE(module, nullptr) << error;
+  const host::JobResult result = host::printJob(*module, smallJob(1, 3));  // one-shot
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(module->canUnloadNow(), printsys::kS_OK);
+}
+
+class LinkedSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(plugin::liveObjects(), 0);
+    module_ = host::linkedModule();
+    ASSERT_NE(module_, nullptr);
+  }
+  void TearDown() override { EXPECT_EQ(plugin::liveObjects(), 0); }
+
+  std::unique_ptr<host::PrintSession> open(const host::SessionOptions& options = {}) {
+    std::string error;
+    auto session = host::PrintSession::open(*module_, options, &error);
+    EXPECT_NE(session, nullptr) << error;
+    return session;
+  }
+
+  std::unique_ptr<host::PluginModule> module_;
+};
+
+TEST_F(LinkedSessionTest, SetUpDefaultsTheRecordAndTearDownReleasesEverything) {
+  auto session = open();
+  ASSERT_NE(session, nullptr);
+  EXPECT_FALSE(module_->isLoadedLibrary());
+  EXPECT_EQ(plugin::liveObjects(), 1);
+  EXPECT_EQ(session->driverInterface().outstanding(), 1);
+  const host::Record& record = session->defaultRecord();
+  EXPECT_EQ(devmode::readU32(record.data(), devmode::kDwSize), 572u);
+  EXPECT_EQ(devmode::readU32(record.data(), devmode::kDwSignature), devmode::kSignature);
+  EXPECT_EQ(devmode::readU32(record.data(), devmode::kDwVersion), 1u);
+  for (std::size_t i = 12; i < record.size(); ++i) ASSERT_EQ(record[i], 0) << "offset " << i;
+  EXPECT_NE(session->device()->pdevOEM, nullptr);
+
+  EXPECT_EQ(session->close(), printsys::kS_OK);
+  EXPECT_EQ(session->driverInterface().releases(), 1);
+  EXPECT_EQ(session->close(), printsys::kS_OK) << "closing twice tears down once";
+  EXPECT_EQ(session->driverInterface().releases(), 1);
+}
+
+TEST_F(LinkedSessionTest, TheJobRecordIsMergedFromNamedFieldsOrTakenRaw) {
+  auto session = open();
+  ASSERT_NE(session, nullptr);
+  host::JobSpec job = smallJob(1, 2);
+  job.fields.topMarginLines = 0x1234;
+  job.fields.cutMode = 0x102;  // a one-byte field keeps its low byte
+  job.fields.fsEValue = 0xDEADBEEF;
+  host::JobResult result = session->runJob(job);
+  EXPECT_TRUE(result.ok) << result.error;
+  const std::uint8_t* r = result.record.data();
+  EXPECT_EQ(devmode::readU16(r, devmode::kTopMarginLines), 0x1234u);
+  EXPECT_EQ(devmode::readU8(r, devmode::kCutMode), 0x02u);
+  EXPECT_EQ(devmode::readU32(r, devmode::kFsEValue), 0xDEADBEEFu);
+  EXPECT_EQ(devmode::readU8(r, devmode::kCutKind), 0u) << "fields not given keep the defaulted value";
+  EXPECT_EQ(devmode::readU32(r, devmode::kDwSignature), devmode::kSignature);
+  EXPECT_EQ(std::memcmp(session->device()->pOEMDM, r, host::kRecordBytes), 0) << "the job ran with it";
+
+  job.rawRecord.emplace();
+  job.rawRecord->fill(0x5C);  // not even the plug-in's signature
+  result = session->runJob(job);
+  EXPECT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(result.record, *job.rawRecord);
+}
+
+TEST_F(LinkedSessionTest, TheIniFileFollowsTheJob) {
+  const fs::path folder = fs::temp_directory_path() / ("qmx415u-host-test-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  host::SessionOptions options;
+  options.workDir = folder.string();
+  auto session = open(options);
+  ASSERT_NE(session, nullptr);
+
+  host::JobSpec job = smallJob(1, 1);
+  job.imageLine = 17;
+  ASSERT_TRUE(session->runJob(job).ok);
+  std::ifstream ini(folder / "QMXI415U.INI", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ini), {}), "[QMX415U]\r\nImageLine=17\r\n");
+  EXPECT_EQ(std::string(std::getenv("QMX415U_INI_DIR")), folder.string());
+  EXPECT_EQ(std::string(std::getenv("QMX415U_SPOOL_DIR")), folder.string());
+
+  job.imageLine.reset();
+  ASSERT_TRUE(session->runJob(job).ok);
+  EXPECT_FALSE(fs::exists(folder / "QMXI415U.INI"));
+
+  EXPECT_EQ(session->close(), printsys::kS_OK);
+  EXPECT_TRUE(fs::exists(folder)) << "a folder the caller gave is left in place";
+  fs::remove_all(folder);
+}
+
+TEST_F(LinkedSessionTest, ADriverThatOffersNoInterfaceIsToleratedAndNothingLeaks) {
+  host::SessionOptions options;
+  options.offerDriverInterface = false;
+  auto session = open(options);
+  ASSERT_NE(session, nullptr);
+  EXPECT_EQ(session->driverInterface().driverQueries(), 1);
+  EXPECT_TRUE(session->runJob(smallJob(1, 2)).ok);
+  EXPECT_EQ(session->close(), printsys::kS_OK);
+  EXPECT_EQ(session->driverInterface().outstanding(), 0);
+}
+
+TEST_F(LinkedSessionTest, AFailedSetUpTearsDownWhatItBuilt) {
+  plugin::testing::failFrameAllocation(2);  // the plug-in object itself
+  std::string error;
+  EXPECT_EQ(host::PrintSession::open(*module_, {}, &error), nullptr);
+  EXPECT_NE(error.find("CreateInstance"), std::string::npos) << error;
+
+  plugin::testing::failFrameAllocation(3);  // the device's hook array
+  EXPECT_EQ(host::PrintSession::open(*module_, {}, &error), nullptr);
+  EXPECT_NE(error.find("EnablePDEV"), std::string::npos) << error;
+  plugin::testing::failFrameAllocation(0);
+  EXPECT_EQ(module_->canUnloadNow(), printsys::kS_OK);
+}
+
+}  // namespace

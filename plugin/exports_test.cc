@@ -1,0 +1,46 @@
+// The shared library the print system loads must export exactly the two COM
+// server entry points and nothing else.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// Names of the defined symbols in the library's dynamic symbol table.
+std::set<std::string> definedDynamicSymbols(const std::string& library) {
+  std::string command = std::string(QMX_NM) + " -D --defined-only '" + library + "' 2>/dev/null";
+  std::set<std::string> names;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return names;
+  char line[1024];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::istringstream fields(line);
+    std::string address, type, name;
+    if (fields >> address >> type >> name) names.insert(name);
+  }
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  return names;
+}
+
+TEST(ExportsTest, OnlyTheTwoEntryPointsAreExported) {
+  const std::set<std::string> expected = {"DllCanUnloadNow", "DllGetClassObject"};
+  EXPECT_EQ(definedDynamicSymbols(QMX_PLUGIN_LIBRARY), expected);
+}
+
+TEST(ExportsTest, TheEntryPointsResolveAndInternalsDoNot) {
+  void* library = dlopen(QMX_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  EXPECT_NE(dlsym(library, "DllGetClassObject"), nullptr);
+  EXPECT_NE(dlsym(library, "DllCanUnloadNow"), nullptr);
+  for (const char* internal : {"DllMain", "_ZN6plugin11liveObjectsEv", "_ZN6plugin9HookTableE",
+                               "_ZN5spool15commandCallbackEP6DEVOBJj", "_ZN8platform11allocZeroedEm"}) {
+    EXPECT_EQ(dlsym(library, internal), nullptr) << internal;
+  }
+  dlclose(library);
+}
+
+}  // namespace
