@@ -247,7 +247,7 @@ bool PrintSession::prepareFolder(const std::optional<std::int32_t>& imageLine, s
     std::filesystem::remove(ini, ec);
   }
   setEnvironment(kIniDirEnv, workDir_);
-  setEnvironment(kSpoolDirEnv, workDir_);
+  setEnvironment(kSpoolDirEnv, options_.spoolDir.empty() ? workDir_ : options_.spoolDir);
   return true;
 }
 
@@ -294,6 +294,7 @@ JobResult PrintSession::runJob(const JobSpec& job) {
   };
 
   command(1);
+  std::size_t done = 0;
   for (const Page& page : job.pages) {
     command(2);
     for (const RasterLine& line : page) {
@@ -302,6 +303,7 @@ JobResult PrintSession::runJob(const JobSpec& job) {
       if (hr != printsys::kS_OK) note(failed("FilterGraphics", hr));
     }
     command(3);
+    if (job.onPageDone) job.onPageDone(++done, job.pages.size());
   }
   command(4);
 

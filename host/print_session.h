@@ -27,6 +27,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -68,6 +69,9 @@ struct JobSpec {
   // ImageLine in QMXI415U.INI, section [QMX415U]; none: no INI file at all.
   std::optional<std::int32_t> imageLine;
   std::vector<Page> pages;
+  // Called after each page's end-of-page call, with the pages done so far
+  // and the job's page count (progress for long jobs).
+  std::function<void(std::size_t done, std::size_t total)> onPageDone;
 };
 
 struct JobResult {
@@ -86,6 +90,9 @@ struct SessionOptions {
   // Folder for the INI file and the plug-in's spool files. Empty: a private
   // temporary folder, removed again by close().
   std::string workDir;
+  // Folder standing for the common-documents folder, where the plug-in
+  // keeps page files. Empty: workDir.
+  std::string spoolDir;
   // The print system's own DDI table given to EnablePDEV; none: ddiTable().
   std::optional<std::vector<DRVFN>> ddiTable;
   // False: the object given to PublishDriverInterface does not answer

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The print and decode tools end to end: sample receipts through the plug-in
+# decode back to their images in every mode, file spooling gives the same
+# bytes and leaves nothing behind, and bad input fails clearly.
+# Usage: print_cli_test.sh BIN_DIR
+set -euo pipefail
+bin=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {  # name, then a command that must succeed
+  local name=$1; shift
+  if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
+}
+print() { "$bin/qmx415u-print" --quiet "$@"; }
+decode_pbm() { "$bin/qmx415u-decode" --pbm "$2" "$1" >/dev/null; }
+
+"$bin/qmx415u-sample" receipt "$work/receipt.pbm"
+"$bin/qmx415u-sample" label "$work/label.pbm"
+
+# The decoded paper holds the image after the top margin; with no margin,
+# trimming off and no feeds or cut it is exactly the image.
+plain=(--set topMarginLines=0 --set keepTrailingBlank=1 --set cutMode=0)
+for mode in 0 1; do
+  print "${plain[@]}" --set bandMode=$mode -o "$work/r$mode.prn" "$work/receipt.pbm"
+  decode_pbm "$work/r$mode.prn" "$work/r$mode.pbm"
+  check "receipt decodes to its image, bandMode=$mode" cmp -s "$work/receipt.pbm" "$work/r$mode.pbm"
+done
+
+# Two pages, every cut mode: the streams decode, and the cut count follows.
+for cut in 0 1 2; do
+  print --set cutMode=$cut -o "$work/c$cut.prn" "$work/receipt.pbm" "$work/label.pbm"
+  cuts=$("$bin/qmx415u-decode" "$work/c$cut.prn" | sed -n 's/^cuts: //p')
+  want=$([ $cut = 0 ] && echo 0 || ([ $cut = 1 ] && echo 2 || echo 1))
+  check "cutMode=$cut gives $want cuts" test "$cuts" = "$want"
+done
+
+# File spooling (a long paper) sends the same bytes as memory spooling.
+mkdir "$work/spool"
+for mode in 0 1; do
+  print --set bandMode=$mode -o "$work/mem$mode.prn" "$work/receipt.pbm" "$work/label.pbm"
+  print --set bandMode=$mode --paper-length 12600 --spool-dir "$work/spool" -o "$work/file$mode.prn" \
+    "$work/receipt.pbm" "$work/label.pbm"
+  check "files give the bytes of memory, bandMode=$mode" cmp -s "$work/mem$mode.prn" "$work/file$mode.prn"
+  check "spool folder empty afterwards, bandMode=$mode" test -z "$(ls -A "$work/spool")"
+done
+
+# The preview is a PNG.
+print --preview "$work/p.png" -o "$work/p.prn" "$work/receipt.pbm"
+check "preview is a PNG" sh -c "head -c 8 '$work/p.png' | od -An -tx1 | grep -q '89 50 4e 47'"
+
+# Bad input: one line on stderr, a non-zero exit, no output file.
+expect_error() {  # name, expected stderr fragment, args...
+  local name=$1 fragment=$2; shift 2
+  local status=0
+  "$bin/qmx415u-print" "$@" 2>"$work/err" >/dev/null || status=$?
+  if [ $status -ne 0 ] && grep -q -- "$fragment" "$work/err" && [ "$(wc -l <"$work/err")" -eq 1 ]; then
+    echo "ok   $name"
+  else
+    echo "FAIL $name (exit $status: $(cat "$work/err"))"; failures=$((failures + 1))
+  fi
+}
+printf 'P4\n600 2\n' >"$work/wide.pbm"; head -c 150 /dev/zero >>"$work/wide.pbm"
+printf 'P4\n576 10\nshort' >"$work/short.pbm"
+head -c 100 /dev/zero >"$work/small.rec"
+expect_error "missing file" "missing.pbm" -o "$work/x.prn" "$work/missing.pbm"
+expect_error "too wide" "576" -o "$work/x.prn" "$work/wide.pbm"
+expect_error "truncated image" "short.pbm" -o "$work/x.prn" "$work/short.pbm"
+expect_error "unknown field" "unknown field" --set colour=1 -o "$work/x.prn" "$work/receipt.pbm"
+expect_error "value too wide" "0 to 255" --set cutMode=256 -o "$work/x.prn" "$work/receipt.pbm"
+expect_error "record of the wrong size" "572 bytes" --devmode "$work/small.rec" -o "$work/x.prn" "$work/receipt.pbm"
+expect_error "unwritable output" "x.prn" -o "$work/no/such/dir/x.prn" "$work/receipt.pbm"
+expect_error "no pages" "no PAGE" -o "$work/x.prn"
+check "no output left by failed runs" test ! -e "$work/x.prn"
+
+[ $failures -eq 0 ]
