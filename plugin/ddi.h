@@ -8,6 +8,7 @@
 #define QMX_PLUGIN_DDI_H_
 
 #include <cstdint>
+#include <type_traits>
 
 #include "plugin/printsys.h"
 
@@ -162,13 +163,22 @@ using GetGlyphModeFn = ULONG(QMX_APIENTRY*)(DHPDEV dhpdev, FONTOBJ* pfo);
 using RowPointer = decltype(DRVFN::pfn);
 
 // A DDI function as it goes into a DRVFN row, and back.
+// Between two function pointer types the cast goes through void (*)(), the
+// type compilers accept as "any function" without a warning.
+using AnyFunction = void (*)();
 template <typename Fn>
 inline RowPointer toRowPointer(Fn fn) {
-  return reinterpret_cast<RowPointer>(fn);
+  if constexpr (std::is_pointer_v<RowPointer> && std::is_function_v<std::remove_pointer_t<RowPointer>>)
+    return reinterpret_cast<RowPointer>(reinterpret_cast<AnyFunction>(fn));
+  else
+    return reinterpret_cast<RowPointer>(fn);
 }
 template <typename Fn>
 inline Fn fromRowPointer(RowPointer pointer) {
-  return reinterpret_cast<Fn>(pointer);
+  if constexpr (std::is_pointer_v<RowPointer> && std::is_function_v<std::remove_pointer_t<RowPointer>>)
+    return reinterpret_cast<Fn>(reinterpret_cast<AnyFunction>(pointer));
+  else
+    return reinterpret_cast<Fn>(pointer);
 }
 
 }  // namespace ddi
