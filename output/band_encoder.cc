@@ -1,6 +1,7 @@
 #include "output/band_encoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "output/commands.h"
@@ -10,26 +11,46 @@ namespace output {
 namespace {
 
 constexpr std::uint16_t kLine = commands::kLineBytes;
-constexpr std::uint8_t kZeroLine[commands::kLineBytes] = {};
+constexpr std::uint16_t kLineWords = kLine / 8;
+constexpr std::uint16_t kMaxLines = 0xFFFF / kLine;  // the byte count is 16-bit
 constexpr const platform::WChar* kCutImageText = QMX_WIDE("元のデータより大きいので圧縮しない\n");
+static_assert(kLine % 8 == 0, "lines are scanned a word at a time");
 
 const std::uint8_t* lineAt(const std::uint8_t* input, std::uint16_t line) {
   return input + static_cast<std::size_t>(line) * kLine;
 }
 
-bool isBlank(const std::uint8_t* line) { return std::memcmp(line, kZeroLine, kLine) == 0; }
+// Eight bytes of a line, the byte at the lowest address in the low bits, so
+// that trailing zero bits count blank bytes on the left and leading zero
+// bits blank bytes on the right.
+std::uint64_t lineWord(const std::uint8_t* line, std::uint16_t k) {
+  std::uint64_t v;
+  std::memcpy(&v, line + 8 * k, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+bool isBlank(const std::uint8_t* line) {
+  std::uint64_t any = 0;
+  for (std::uint16_t k = 0; k < kLineWords; ++k) any |= lineWord(line, k);
+  return any == 0;
+}
 
 // Zero bytes before the first nonzero byte; kLine for a blank line.
 std::uint16_t leftBlank(const std::uint8_t* line) {
-  std::uint16_t i = 0;
-  while (i < kLine && line[i] == 0) ++i;
-  return i;
+  for (std::uint16_t k = 0; k < kLineWords; ++k) {
+    if (std::uint64_t w = lineWord(line, k)) return static_cast<std::uint16_t>(8 * k + std::countr_zero(w) / 8);
+  }
+  return kLine;
 }
 
+// Zero bytes after the last nonzero byte; kLine for a blank line.
 std::uint16_t rightBlank(const std::uint8_t* line) {
-  std::uint16_t i = 0;
-  while (i < kLine && line[kLine - 1 - i] == 0) ++i;
-  return i;
+  for (std::uint16_t k = kLineWords; k > 0; --k) {
+    if (std::uint64_t w = lineWord(line, static_cast<std::uint16_t>(k - 1)))
+      return static_cast<std::uint16_t>(8 * (kLineWords - k) + std::countl_zero(w) / 8);
+  }
+  return kLine;
 }
 
 template <typename BlankOf>
@@ -45,6 +66,61 @@ SideRun measureRun(const std::uint8_t* input, std::uint16_t line, std::uint16_t 
   run.margin = run.lines > 0 ? smallest : 0;
   return run;
 }
+
+// What the encoder asks of each line, worked out once per call from the
+// last line back: the blank lines from each line on, and the left and
+// right runs that start at it. The encoder asks again at every line that
+// joins a pending image, so scanning the lines each time would cost the
+// square of the chunk.
+class LineTable {
+ public:
+  LineTable(const std::uint8_t* input, std::uint16_t end) {
+    blankFrom_[end] = 0;
+    leftLines_[end] = rightLines_[end] = 0;
+    for (std::uint16_t i = end; i > 0; --i) {
+      std::uint16_t line = static_cast<std::uint16_t>(i - 1);
+      const std::uint8_t* bytes = lineAt(input, line);
+      std::uint16_t left = leftBlank(bytes);
+      bool blank = left == kLine;
+      std::uint16_t right = blank ? kLine : rightBlank(bytes);
+      blankFrom_[line] = blank ? static_cast<std::uint16_t>(blankFrom_[i] + 1) : 0;
+      extend(leftLines_, leftMargin_, line, blank ? 0 : left);
+      extend(rightLines_, rightMargin_, line, blank ? 0 : right);
+    }
+  }
+
+  std::uint16_t blankLinesFrom(std::uint16_t line) const { return blankFrom_[line]; }
+  SideRun leftRunFrom(std::uint16_t line) const { return runAt(leftLines_, leftMargin_, line); }
+  SideRun rightRunFrom(std::uint16_t line) const { return runAt(rightLines_, rightMargin_, line); }
+
+ private:
+  // The run from `line`, whose blank on that side is `blank`, given the run
+  // from the line after it. A blank line has no run (blank 0 here).
+  static void extend(std::uint16_t* lines, std::uint16_t* margins, std::uint16_t line, std::uint16_t blank) {
+    std::uint16_t next = static_cast<std::uint16_t>(line + 1);
+    if (blank < kNarrowMinBlankBytes) {
+      lines[line] = 0;
+      return;
+    }
+    lines[line] = static_cast<std::uint16_t>(lines[next] + 1);
+    margins[line] = lines[next] > 0 ? std::min(margins[next], blank) : blank;
+  }
+
+  static SideRun runAt(const std::uint16_t* lines, const std::uint16_t* margins, std::uint16_t line) {
+    SideRun run;
+    run.lines = lines[line];
+    run.margin = run.lines > 0 ? margins[line] : 0;
+    return run;
+  }
+
+  // Left uninitialised: only the entries up to the chunk's end are written
+  // and read.
+  std::uint16_t blankFrom_[kMaxLines + 1];
+  std::uint16_t leftLines_[kMaxLines + 1];
+  std::uint16_t leftMargin_[kMaxLines + 1];
+  std::uint16_t rightLines_[kMaxLines + 1];
+  std::uint16_t rightMargin_[kMaxLines + 1];
+};
 
 // Writes commands one after another into the caller's output area.
 class BandWriter {
@@ -117,6 +193,8 @@ SideRun measureRightRun(const std::uint8_t* input, std::uint16_t line, std::uint
 
 std::uint32_t encodeBand(std::uint8_t* output, const std::uint8_t* input, std::uint32_t inputBytes) {
   const auto end = static_cast<std::uint16_t>((inputBytes & 0xFFFF) / kLine);
+  if (end == 0) return 0;
+  const LineTable table(input, end);
   BandWriter w(output, input);
   std::uint16_t cursor = 0;
   std::uint16_t pending = 0;
@@ -128,15 +206,15 @@ std::uint32_t encodeBand(std::uint8_t* output, const std::uint8_t* input, std::u
   };
 
   while (cursor < end) {
-    std::uint16_t blank = countBlankLines(input, cursor, end);
+    std::uint16_t blank = table.blankLinesFrom(cursor);
     if (blank >= kFeedMinBlankLines) {
       flushPending();
       w.emitFeed(blank);
       cursor = static_cast<std::uint16_t>(cursor + blank);
       continue;
     }
-    SideRun left = measureLeftRun(input, cursor, end);
-    SideRun right = measureRightRun(input, cursor, end);
+    SideRun left = table.leftRunFrom(cursor);
+    SideRun right = table.rightRunFrom(cursor);
     if (left.lines < kNarrowMinLines || left.margin < kNarrowMinBlankBytes) left = SideRun{};
     if (right.lines < kNarrowMinLines || right.margin < kNarrowMinBlankBytes) right = SideRun{};
     if (left.lines == 0 && right.lines == 0) {

@@ -5,6 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "bench/byte_loop_encoder.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -82,6 +84,80 @@ TEST(RunLengthTest, RandomInputsRoundTripWithinTwiceTheSize) {
         ASSERT_EQ(pairs[i - 2], 0x81);
       }
     }
+  }
+}
+
+// The block-at-a-time encoder against the byte-at-a-time one, over inputs
+// exactly as long as they say (so that the sanitizer sees any read past
+// the end) and outputs exactly twice as long (any write past the worst case).
+void expectSameAsByteLoop(const Bytes& input) {
+  auto n = static_cast<std::uint32_t>(input.size());
+  Bytes exact(input);
+  Bytes fast(2 * input.size() + (input.empty() ? 1 : 0)), slow(fast.size());
+  std::uint32_t fastLength = 7, slowLength = 9;
+  output::encodeRunLength(fast.data(), &fastLength, exact.data(), n);
+  bench::encodeRunLengthByteLoop(slow.data(), &slowLength, exact.data(), n);
+  ASSERT_EQ(fastLength, slowLength);
+  fast.resize(fastLength);
+  slow.resize(slowLength);
+  ASSERT_EQ(fast, slow);
+}
+
+TEST(RunLengthTest, SameBytesAsTheByteLoopOnStructuredInputs) {
+  // Runs of every length around the 128 limit, starting at every offset
+  // around the 64-byte blocks and ending at or near the end of the input.
+  for (std::size_t lead = 0; lead < 70; ++lead) {
+    for (std::size_t run : {1u, 2u, 7u, 8u, 9u, 63u, 64u, 65u, 127u, 128u, 129u, 255u, 256u, 257u, 300u}) {
+      for (std::size_t tail : {0u, 1u, 2u, 65u}) {
+        Bytes input;
+        for (std::size_t i = 0; i < lead; ++i) input.push_back(static_cast<std::uint8_t>(i * 37 + 1));
+        input.insert(input.end(), run, 0x00);
+        for (std::size_t i = 0; i < tail; ++i) input.push_back(static_cast<std::uint8_t>(i & 1 ? 0xFF : 0x00));
+        SCOPED_TRACE(testing::Message() << "lead " << lead << " run " << run << " tail " << tail);
+        expectSameAsByteLoop(input);
+      }
+    }
+  }
+  // Inputs of every length up to three blocks: blank, black, alternating,
+  // and no two equal neighbours with one equal pair moved along.
+  for (std::size_t n = 0; n <= 200; ++n) {
+    SCOPED_TRACE(testing::Message() << "length " << n);
+    expectSameAsByteLoop(Bytes(n, 0x00));
+    expectSameAsByteLoop(Bytes(n, 0xFF));
+    Bytes alternating(n), distinct(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      alternating[i] = static_cast<std::uint8_t>(i & 1 ? 0xAA : 0x55);
+      distinct[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    }
+    expectSameAsByteLoop(alternating);
+    expectSameAsByteLoop(distinct);
+  }
+  // No two equal neighbours but one pair, at every place: the pair leaves a
+  // run open across the next block of singles.
+  for (std::size_t pair = 1; pair < 300; ++pair) {
+    Bytes distinct(300);
+    for (std::size_t i = 0; i < distinct.size(); ++i) distinct[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    distinct[pair] = distinct[pair - 1];
+    SCOPED_TRACE(testing::Message() << "equal pair at " << pair);
+    expectSameAsByteLoop(distinct);
+  }
+}
+
+TEST(RunLengthTest, SameBytesAsTheByteLoopOnRandomInputs) {
+  std::mt19937 gen(20240901);
+  for (int trial = 0; trial < 3000; ++trial) {
+    // Run lengths from short to far beyond 128, over alphabets of 2 to 256
+    // values, so that both the single-byte groups and long runs occur.
+    Bytes input(gen() % 2000);
+    std::uint32_t alphabet = 2u + gen() % 255u;
+    std::uint32_t meanRun = 1u + gen() % 200u;
+    std::uint8_t value = 0;
+    for (auto& b : input) {
+      if (gen() % meanRun == 0) value = static_cast<std::uint8_t>(gen() % alphabet);
+      b = value;
+    }
+    SCOPED_TRACE(testing::Message() << "trial " << trial);
+    expectSameAsByteLoop(input);
   }
 }
 

@@ -25,12 +25,14 @@ std::string summarize(const std::vector<Bytes>& groups) {
     if (!out.empty()) out += ' ';
     if (g.size() == 5 && g[0] == 0x1C && g[1] == '*') {
       std::uint32_t lines = g[3] | (g[4] << 8);
-      out += "B" + std::to_string(lines);
+      out += 'B';
+      out += std::to_string(lines);
       if (lines > 0) ++i;
     } else if (g.size() >= 2 && g[g.size() - 2] == 0x1B && (g.back() == 'i' || g.back() == 'm')) {
       out += "C";
     } else if (g.size() == 3 && g[0] == 0x1B && g[1] == 'J') {
-      out += "F" + std::to_string(g[2]);
+      out += 'F';
+      out += std::to_string(g[2]);
     } else if (g.size() >= 6 && g[0] == 0x1D && g[1] == 'E') {
       out += "P";
     } else {

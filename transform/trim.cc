@@ -1,5 +1,6 @@
 #include "transform/trim.h"
 
+#include <bit>
 #include <cstring>
 
 #include "output/commands.h"
@@ -11,9 +12,38 @@ namespace {
 
 constexpr std::uint32_t kLine = commands::kLineBytes;
 constexpr std::uint32_t kScanBytes = 128 * kLine;
-constexpr std::uint8_t kZeroLine[kLine] = {};
+// Blank tails are skipped this many lines at a time.
+constexpr std::uint32_t kStrideLines = 8;
+static_assert(kLine % 8 == 0, "lines are scanned a word at a time");
 
 using platform::FileHandle;
+
+// Eight bytes, the byte at the lowest address in the low bits.
+std::uint64_t loadWord(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+// True when the `bytes` bytes (a multiple of 8) from `p` on are all zero.
+bool allZero(const std::uint8_t* p, std::size_t bytes) {
+  std::uint64_t any = 0;
+  for (std::size_t i = 0; i < bytes; i += 8) any |= loadWord(p + i);
+  return any == 0;
+}
+
+// 1-based offset of the last nonzero byte of the `n` bytes, 0 when none:
+// the bytes past the last whole word first, then a word at a time.
+std::uint32_t lastNonzero(const std::uint8_t* p, std::uint32_t n) {
+  std::uint32_t whole = n & ~7u;
+  for (std::uint32_t i = n; i > whole; --i)
+    if (p[i - 1] != 0) return i;
+  for (std::uint32_t i = whole; i > 0; i -= 8) {
+    if (std::uint64_t w = loadWord(p + i - 8)) return i - static_cast<std::uint32_t>(std::countl_zero(w)) / 8;
+  }
+  return 0;
+}
 
 FileHandle openForReading(const platform::WChar* path) {
   return platform::openFile(path, platform::FileAccess::kRead, platform::FileDisposition::kOpenAlways);
@@ -35,12 +65,7 @@ bool findLastInk(const platform::WChar* path, std::uint64_t* lastInk) {
       break;
     }
     if (got == 0) break;
-    for (std::uint32_t i = got; i > 0; --i) {
-      if (buffer[i - 1] != 0) {
-        *lastInk = position + i;
-        break;
-      }
-    }
+    if (std::uint32_t last = lastNonzero(buffer, got)) *lastInk = position + last;
     position += got;
   }
   platform::closeFile(file);
@@ -86,8 +111,9 @@ bool copyFileContents(const platform::WChar* from, const platform::WChar* to) {
 
 std::uint32_t trimPageBuffer(const std::uint8_t* page, std::uint32_t lineCount) {
   std::uint32_t count = lineCount;
-  while (count > 0 && std::memcmp(page + static_cast<std::size_t>(count - 1) * kLine, kZeroLine, kLine) == 0)
-    --count;
+  auto lineAt = [page](std::uint32_t line) { return page + static_cast<std::size_t>(line) * kLine; };
+  while (count >= kStrideLines && allZero(lineAt(count - kStrideLines), kStrideLines * kLine)) count -= kStrideLines;
+  while (count > 0 && allZero(lineAt(count - 1), kLine)) --count;
   return count;
 }
 

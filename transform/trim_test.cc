@@ -106,4 +106,36 @@ TEST_F(TrimPageFileTest, PageStaysWholeWhenAnyStepFails) {
   }
 }
 
+// The word-at-a-time scans against where the ink actually is: one inked
+// byte at every place of the last lines, on pages just under, at and over
+// the eight-line stride and the 9216-byte read.
+TEST(TrimPageBufferTest, KeepsTheLineOfTheLastInkWhereverItIs) {
+  for (std::size_t lines : {1u, 7u, 8u, 9u, 17u, 127u, 128u, 129u, 130u}) {
+    std::size_t from = lines > 10 ? (lines - 10) * 72 : 0;
+    for (std::size_t ink = from; ink < lines * 72; ++ink) {
+      Bytes page = pageOf(lines, {{ink, 0x01}, {ink / 2, 0x80}});
+      ASSERT_EQ(transform::trimPageBuffer(page.data(), static_cast<std::uint32_t>(lines)), ink / 72 + 1)
+          << lines << " lines, ink at " << ink;
+    }
+    Bytes blank = pageOf(lines, {});
+    EXPECT_EQ(transform::trimPageBuffer(blank.data(), static_cast<std::uint32_t>(lines)), 0u);
+  }
+}
+
+TEST_F(TrimPageFileTest, KeepsTheLineOfTheLastInkWhereverItIs) {
+  // Files of whole lines and files ending inside a line; the last read of
+  // 130 lines delivers 144 bytes after the first 9216.
+  for (std::size_t bytes : {72u * 130u, 72u * 130u + 5u, 72u * 3u + 40u, 72u * 2u + 1u}) {
+    for (std::size_t ink : {std::size_t{0}, bytes / 2, bytes - 80, bytes - 73, bytes - 72, bytes - 9, bytes - 8,
+                            bytes - 2, bytes - 1}) {
+      Bytes page(bytes, 0);
+      page[ink] = 0x40;
+      writePage(page);
+      transform::trimPageFile();
+      Bytes expected = pageOf(ink / 72 + 1, {{ink, 0x40}});
+      ASSERT_EQ(readPage(), expected) << bytes << " bytes, ink at " << ink;
+    }
+  }
+}
+
 }  // namespace
