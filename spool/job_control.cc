@@ -1,5 +1,8 @@
 #include "spool/job_control.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "output/job_frame.h"
 #include "output/page_emitter.h"
 #include "output/commands.h"
@@ -17,18 +20,11 @@ void copyName(platform::WChar* to, const platform::WChar* from) {
   for (std::size_t i = 0; i < kNameChars; ++i) to[i] = from[i];
 }
 
-// Deletes a page file; a failure is remembered and tried again at the end
-// of the job.
-void deletePageFile(const platform::WChar* path) {
-  if (path[0] == 0 || platform::deleteFile(path)) return;
-  if (jobState.retryCount < JobState::kMaxRetries) copyName(jobState.retryDelete[jobState.retryCount++], path);
-}
-
-void retryFailedDeletions() {
-  for (std::size_t i = 0; i < jobState.retryCount; ++i) platform::deleteFile(jobState.retryDelete[i]);
-  jobState.retryCount = 0;
-  // The scratch name exists on disk only while a trim runs, or when its
-  // probe could not be removed.
+// Deletes every page file the job may still have on disk, and the scratch
+// file, which exists only while a trim runs or when its probe could not be
+// removed.
+void deleteLeftovers() {
+  deleteNotedPageFiles();
   if (jobState.scratchFilePath[0] != 0) platform::deleteFile(jobState.scratchFilePath);
 }
 
@@ -36,14 +32,7 @@ void retryFailedDeletions() {
 // its buffers and the page files it still had on disk.
 void abandonOpenJob() {
   if (!jobState.jobOpen) return;
-  if (!jobState.memorySpool && jobState.pageFileBase[0] != 0) {
-    selectPageFile(jobState.pageNumber);
-    deletePageFile(jobState.pageFilePath);
-    selectPageFile(static_cast<std::uint16_t>(jobState.pageNumber - 1));
-    deletePageFile(jobState.pageFilePath);
-    deletePageFile(jobState.firstPageFilePath);
-    retryFailedDeletions();
-  }
+  if (!jobState.memorySpool && jobState.pageFileBase[0] != 0) deleteLeftovers();
   releasePageBuffers(jobState);
   jobState.jobOpen = false;
 }
@@ -70,7 +59,7 @@ void chooseSpooling() {
   jobState.memorySpool = buffers && jobState.settings.longPage == 0;
   jobState.pageFileBase[0] = 0;
   jobState.scratchFilePath[0] = 0;
-  jobState.retryCount = 0;
+  std::fill(std::begin(jobState.pageFilesOnDisk), std::end(jobState.pageFilesOnDisk), 0);
   if (jobState.memorySpool) return;
   if (!loadSpoolFolder()) {
     jobState.memorySpool = buffers;
@@ -80,6 +69,17 @@ void chooseSpooling() {
   makePageFileBase();
   makeScratchFilePath();
   copyName(jobState.pageFileBase, jobState.pageFilePath);
+  // Lines before the first start of page belong to page 0, as they do in
+  // the page buffers.
+  selectPageFile(0);
+}
+
+// Sends page n from its file. Emission opens the file with OPEN_ALWAYS, so
+// it may be on disk afterwards even if it was not before.
+void sendPageFile(DEVOBJ* pdevobj, std::uint16_t n, bool isLastPage) {
+  selectPageFile(n);
+  notePageFile(n, true);
+  output::emitPage(pdevobj, n, isLastPage);
 }
 
 bool pagesGoToFiles() { return !jobState.memorySpool && jobState.pageFileBase[0] != 0; }
@@ -112,13 +112,15 @@ void endPage(DEVOBJ* pdevobj) {
   if (jobState.memorySpool) {
     output::emitPage(pdevobj, previous, false);
   } else if (pagesGoToFiles()) {
-    selectPageFile(previous);
-    output::emitPage(pdevobj, previous, false);
+    sendPageFile(pdevobj, previous, false);
     if (n == 2) {
       copyName(jobState.firstPageFilePath, jobState.pageFilePath);
     } else {
-      deletePageFile(jobState.pageFilePath);
+      deletePageFile(previous);
     }
+    // Lines before the next start of page belong to page n, as they do in
+    // the page buffers; the file just sent must not come back.
+    selectPageFile(n);
   }
   if (jobState.settings.cutMode == 1) output::sendCutTrailer(pdevobj, false);
 }
@@ -128,11 +130,10 @@ void endJob(DEVOBJ* pdevobj) {
   if (jobState.memorySpool) {
     output::emitPage(pdevobj, n, true);
   } else if (pagesGoToFiles()) {
-    selectPageFile(n);
-    output::emitPage(pdevobj, n, true);
-    deletePageFile(jobState.pageFilePath);
-    if (n != 1) deletePageFile(jobState.firstPageFilePath);
-    retryFailedDeletions();
+    sendPageFile(pdevobj, n, true);
+    deletePageFile(n);
+    if (n != 1 && jobState.firstPageFilePath[0] != 0) deletePageFile(1);
+    deleteLeftovers();
   }
   std::uint32_t cutMode = jobState.settings.cutMode;
   if (cutMode == 1 || cutMode == 2) output::sendCutTrailer(pdevobj, true);

@@ -35,11 +35,14 @@ struct JobState {
   platform::WChar firstPageFilePath[kNameChars] = {};
   platform::WChar scratchFilePath[kNameChars] = {};
 
-  // Page files whose deletion failed, tried again at the end of the job so
-  // that a passing failure leaves nothing behind.
-  static constexpr std::size_t kMaxRetries = 8;
-  platform::WChar retryDelete[kMaxRetries][kNameChars] = {};
-  std::size_t retryCount = 0;
+  std::uint16_t pageFileNumber = 0;  // the page whose file pageFilePath names
+
+  // Pages whose file may be on disk: marked when the file is created or
+  // about to be opened, cleared when it is deleted. The end of the job
+  // deletes whatever is still marked, so callbacks out of order (pages
+  // started and never ended, lines before the first page) leave no file
+  // behind, and a failed deletion is tried once more.
+  std::uint64_t pageFilesOnDisk[65536 / 64] = {};
 };
 
 extern JobState jobState;

@@ -1,6 +1,8 @@
 #include "spool/page_files.h"
 
+#include <bit>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 
 #include "output/commands.h"
@@ -43,8 +45,9 @@ void formStem(platform::WChar* stem, const platform::WChar* folder, int number) 
 }
 
 // The first number whose probe name can be created new; the probe is
-// deleted at once. Falls back to the last number when none can.
-void searchFreeStem(platform::WChar* name, const platform::WChar* probeExtension) {
+// deleted at once. Falls back to the last number when none can. False when
+// the probe could not be deleted again.
+bool searchFreeStem(platform::WChar* name, const platform::WChar* probeExtension) {
   platform::WChar folder[kNameChars];
   copyName(folder, name);
   platform::WChar probe[kNameChars];
@@ -56,11 +59,11 @@ void searchFreeStem(platform::WChar* name, const platform::WChar* probeExtension
         platform::openFile(probe, platform::FileAccess::kRead, platform::FileDisposition::kCreateNew);
     if (file != platform::kInvalidFile) {
       platform::closeFile(file);
-      platform::deleteFile(probe);
-      return;
+      return platform::deleteFile(probe);
     }
   }
   formStem(name, folder, kLastNumber);
+  return true;
 }
 
 }  // namespace
@@ -79,7 +82,8 @@ bool loadSpoolFolder() {
 }
 
 void makePageFileBase() {
-  searchFreeStem(jobState.pageFilePath, kFirstPageProbe);
+  // A probe that stays is page 1's name: the end of the job removes it.
+  if (!searchFreeStem(jobState.pageFilePath, kFirstPageProbe)) notePageFile(1, true);
   appendAscii(jobState.pageFilePath, ".");
 }
 
@@ -97,12 +101,38 @@ void appendPageNumber(std::uint16_t pageNumber) {
 void selectPageFile(std::uint16_t pageNumber) {
   copyName(jobState.pageFilePath, jobState.pageFileBase);
   appendPageNumber(pageNumber);
+  jobState.pageFileNumber = pageNumber;
+}
+
+void notePageFile(std::uint16_t pageNumber, bool onDisk) {
+  std::uint64_t& word = jobState.pageFilesOnDisk[pageNumber / 64];
+  std::uint64_t bit = std::uint64_t{1} << (pageNumber % 64);
+  word = onDisk ? (word | bit) : (word & ~bit);
+}
+
+void deletePageFile(std::uint16_t pageNumber) {
+  selectPageFile(pageNumber);
+  notePageFile(pageNumber, !platform::deleteFile(jobState.pageFilePath));
+}
+
+void deleteNotedPageFiles() {
+  constexpr std::size_t kWords = std::size(jobState.pageFilesOnDisk);
+  for (std::size_t w = 0; w < kWords; ++w) {
+    while (jobState.pageFilesOnDisk[w] != 0) {
+      auto bit = static_cast<std::uint32_t>(std::countr_zero(jobState.pageFilesOnDisk[w]));
+      selectPageFile(static_cast<std::uint16_t>(w * 64 + bit));
+      // Tried twice, so that a passing failure leaves nothing behind.
+      if (!platform::deleteFile(jobState.pageFilePath)) platform::deleteFile(jobState.pageFilePath);
+      jobState.pageFilesOnDisk[w] &= jobState.pageFilesOnDisk[w] - 1;
+    }
+  }
 }
 
 void createPageFile() {
   platform::FileHandle file = platform::openFile(jobState.pageFilePath, platform::FileAccess::kWrite,
                                                  platform::FileDisposition::kCreateAlways);
   if (file == platform::kInvalidFile) return;
+  notePageFile(jobState.pageFileNumber, true);
   std::uint32_t lines = marginLines(jobState.settings, jobState.pageNumber);
   if (lines > 0) {
     std::uint32_t bytes = lines * commands::kLineBytes;
@@ -120,6 +150,7 @@ void appendToPageFile(const std::uint8_t* data, std::uint32_t length) {
   platform::FileHandle file = platform::openFile(jobState.pageFilePath, platform::FileAccess::kWrite,
                                                  platform::FileDisposition::kOpenAlways);
   if (file == platform::kInvalidFile) return;
+  notePageFile(jobState.pageFileNumber, true);
   if (platform::seekToEnd(file)) {
     std::uint32_t written = 0;
     platform::writeFile(file, data, length, &written);

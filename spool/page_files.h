@@ -32,6 +32,16 @@ void makeScratchFilePath();
 void appendPageNumber(std::uint16_t pageNumber);
 // pageFilePath = pageFileBase followed by the page number.
 void selectPageFile(std::uint16_t pageNumber);
+
+// Records that page `pageNumber`'s file may be on disk (see
+// JobState::pageFilesOnDisk), or that it is gone.
+void notePageFile(std::uint16_t pageNumber, bool onDisk);
+// Deletes page `pageNumber`'s file, leaving pageFilePath naming it. A
+// failure keeps the page noted, for deleteNotedPageFiles to try again.
+void deletePageFile(std::uint16_t pageNumber);
+// Deletes the file of every noted page (a second time if the first
+// attempt fails), and forgets them all.
+void deleteNotedPageFiles();
 // Creates (or empties) pageFilePath's file holding the page's top lines.
 void createPageFile();
 // Appends `length` bytes to pageFilePath's file, creating it if missing.

@@ -196,6 +196,59 @@ TEST_F(PageFilesTest, FileSpoolingSendsTheSameBytesAsMemory) {
   }
 }
 
+
+// Callbacks out of order, or one passing file failure, must not strand page
+// files: every file the job created is gone after its end. Tokens: 1-4
+// callback IDs, L one line, Fn the nth file operation from there fails.
+TEST_F(PageFilesTest, CallbacksOutOfOrderLeaveNoFilesBehind) {
+  struct {
+    const char* name;
+    const char* calls;
+  } cases[] = {
+      {"lines before the first page", "1 L 2 L 3 4"},
+      {"pages started and never ended", "1 2 L 2 L 2 L 4"},
+      {"a line after the page that was sent", "1 2 L 3 2 L 3 2 L 3 L 4"},
+      {"ends of page without a start", "1 3 3 L 4"},
+      {"a new job while pages are open", "1 2 L 2 L 2 L 1 2 L 3 4"},
+      {"a new job while a page is open, its deletion failing once", "1 2 L F1 1 4"},
+      {"the probe of page 1 cannot be deleted", "F2 1 4"},
+  };
+  Bytes line(72, 0x5A);
+  for (const auto& c : cases) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) std::filesystem::remove(entry.path());
+    platform::testing::reset();
+    platform::testing::setDocumentsFolder(folder.path().string());
+    device.publicDm.dmPaperLength = 12600;
+    for (const char* p = c.calls; *p != 0; ++p) {
+      if (*p == 'L') spool::storeRasterLine(line.data(), 72);
+      if (*p >= '1' && *p <= '4') call(static_cast<std::uint32_t>(*p - '0'));
+      if (*p == 'F') platform::testing::failFileOperation(*++p - '0');
+    }
+    EXPECT_EQ(folder.fileNames(), std::vector<std::string>{}) << c.name;
+  }
+}
+
+// Lines that come after an end of page join the page that just ended in
+// both spooling modes, instead of reopening the file of the page already
+// sent.
+TEST_F(PageFilesTest, LinesAfterAnEndOfPageJoinThatPageInBothModes) {
+  device.record[devmode::kKeepTrailingBlank] = 1;
+  auto run = [&](std::int16_t paperLength) {
+    device.clear();
+    device.publicDm.dmPaperLength = paperLength;
+    std::uint32_t seed = 0;
+    for (const char* p = "1 2 L L 3 L 2 L 3 L 4"; *p != 0; ++p) {
+      testsupport::Line line = testsupport::patternLine(++seed);
+      if (*p == 'L') spool::storeRasterLine(line.data(), 72);
+      if (*p >= '1' && *p <= '4') call(static_cast<std::uint32_t>(*p - '0'));
+    }
+    return device.groups();
+  };
+  std::vector<Bytes> memory = run(1000);
+  std::vector<Bytes> files = run(12600);
+  EXPECT_EQ(files, memory);
+  EXPECT_TRUE(folder.fileNames().empty());
+}
 }  // namespace
 
 namespace {
