@@ -145,6 +145,36 @@ INSTANTIATE_TEST_SUITE_P(BothWidths, DllImage, ::testing::ValuesIn(kImages),
                            return std::string(info.param.format == std::string("pei-i386") ? "Win32" : "Win64");
                          });
 
+// On 32-bit x86 the print system calls the entry points, the COM methods
+// and the graphics hooks as __stdcall: the callee pops its arguments, which
+// the linker records as @<argument bytes> on each symbol. A method built
+// with the default convention would unbalance the caller's stack.
+TEST(DllImage, Win32EntryPointsMethodsAndHooksAreStdcall) {
+  const ImageKind& kind = kImages[0];
+  const std::string path = pathOf(kind);
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "the 32-bit DLL " << path << " has not been built";
+  ASSERT_STRNE(QMX_OBJDUMP, "");
+  const std::string symbols = run(std::string(QMX_OBJDUMP) + " -t '" + path + "' 2>&1");
+  const struct {
+    const char* what;
+    const char* pattern;  // on the symbol's name, to the end of the line
+  } kExpected[] = {
+      {"DllGetClassObject", R"( _DllGetClassObject@12$)"},
+      {"DllCanUnloadNow", R"( _DllCanUnloadNow@0$)"},
+      {"IClassFactory::CreateInstance", R"(PluginClassFactory14CreateInstance\S*@16$)"},
+      {"IPrintOemUni::GetInfo", R"(PluginObject7GetInfo\S*@20$)"},
+      {"IPrintOemUni::CommandCallback", R"(PluginObject15CommandCallback\S*@24$)"},
+      {"IPrintOemUni::FilterGraphics", R"(PluginObject14FilterGraphics\S*@16$)"},
+      {"IPrintOemUni::EnablePDEV", R"(PluginObject10EnablePDEV\S*@44$)"},
+      {"DrvBitBlt hook", R"(hookBitBlt\S*@44$)"},
+      {"DrvRealizeBrush hook", R"(hookRealizeBrush\S*@24$)"},
+  };
+  for (const auto& e : kExpected) {
+    std::regex pattern(e.pattern, std::regex::multiline);
+    EXPECT_TRUE(std::regex_search(symbols, pattern)) << e.what << " is not __stdcall with its argument bytes";
+  }
+}
+
 // The reader itself: a dump with a foreign import and a decorated export
 // must be seen as such, or the test above could pass on anything.
 TEST(DllImageReader, SeesImportsExportsAndResources) {

@@ -26,7 +26,12 @@
 #include "host/print_session.h"
 
 #if defined(_WIN32)
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -68,7 +73,61 @@ bool placeIni(const std::optional<std::int32_t>& imageLine) {
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, L"QMXI415U.INI");
   return true;
 }
+
+// Other users must get nothing: no allowed entry for everyone, the users
+// group, authenticated or interactive users; and the caller itself must be
+// let in. (The system account and administrators may stay.)
+bool ownerOnly(const fs::path& file, std::string* why) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    *why = "its security descriptor cannot be read";
+    return false;
+  }
+  std::wstring user;
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    BYTE buffer[256];
+    DWORD needed = 0;
+    LPWSTR text = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+      user = text;
+      LocalFree(text);
+    }
+    CloseHandle(token);
+  }
+  bool userAllowed = false;
+  std::wstring others;
+  if (dacl == nullptr) others = L"a null DACL (everyone)";
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace) || static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &text)) continue;
+    std::wstring sid = text;
+    LocalFree(text);
+    if (sid == user) userAllowed = true;
+    if (sid == L"S-1-1-0" || sid == L"S-1-5-32-545" || sid == L"S-1-5-11" || sid == L"S-1-5-4") others += sid + L" ";
+  }
+  LocalFree(descriptor);
+  if (!others.empty()) *why = "other users are let in: " + fs::path(others).string();
+  else if (!userAllowed) *why = "the creating user is not let in";
+  return others.empty() && userAllowed;
+}
 #else
+bool ownerOnly(const fs::path& file, std::string* why) {
+  struct stat st {};
+  if (stat(file.c_str(), &st) != 0) {
+    *why = "it cannot be examined";
+    return false;
+  }
+  if ((st.st_mode & 077) == 0 && st.st_uid == getuid()) return true;
+  *why = "its mode or owner lets other users in";
+  return false;
+}
+
 fs::path spoolFolder(const host::PrintSession& session) { return fs::path(session.workDir()); }
 bool placeIni(const std::optional<std::int32_t>&) { return true; }  // the host writes it
 #endif
@@ -134,7 +193,14 @@ void watchPageFiles(host::PrintSession& session, const fs::path& folder) {
       host::RasterLine copy = line;
       plugin->FilterGraphics(device, copy.data(), static_cast<DWORD>(copy.size()));
     }
-    if (p == 0) expect("while page 1 is received", 1, {".001"});
+    if (p == 0) {
+      expect("while page 1 is received", 1, {".001"});
+      for (const std::string& name : pageFiles(folder)) {
+        std::string why;
+        if (ownerOnly(folder / name, &why)) std::printf("  %s is the creating user's alone\n", name.c_str());
+        else complain(name + " is not owner-only: " + why);
+      }
+    }
     command(3);
   }
   expect("after the end of page 2", 2, {".001", ".002"});

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
 
@@ -128,6 +127,24 @@ std::string profileFilePath(const std::string& folder, const std::string& name) 
   std::string alt = folder + "/" + lower;
   if (access(alt.c_str(), R_OK) == 0) return alt;
   return exact;
+}
+
+// The whole of a small text file, through plain reads: file streams would
+// pull their locale machinery into every process that loads the plug-in.
+// False when the file cannot be opened; a file beyond the cap is cut there.
+bool readSmallFile(const std::string& path, std::string* text) {
+  constexpr std::size_t kCap = 1 << 20;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[4096];
+  while (text->size() < kCap) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text->append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
 }
 
 // Decimal or 0x-hexadecimal with optional sign; wraps like a 32-bit register.
@@ -289,13 +306,15 @@ bool commonDocumentsFolder(WChar* path) {
 std::uint32_t profileInt(const WChar* section, const WChar* key, std::int32_t defaultValue,
                          const WChar* file) {
   auto fallback = static_cast<std::uint32_t>(defaultValue);
-  std::ifstream in(profileFilePath(profileFolderUtf8(), utf8Path(file)));
-  if (!in) return fallback;
+  std::string text;
+  if (!readSmallFile(profileFilePath(profileFolderUtf8(), utf8Path(file)), &text)) return fallback;
   std::string wantSection = utf8Text(section), wantKey = utf8Text(key);
   bool inSection = false;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string t = trim(line);
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string t = trim(text.substr(start, end - start));
+    start = end + 1;
     if (t.empty() || t[0] == ';' || t[0] == '#') continue;
     if (t[0] == '[') {
       std::size_t close = t.find(']');

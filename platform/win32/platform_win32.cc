@@ -105,7 +105,9 @@ class OwnerOnlyDescriptor {
 DWORD creationOf(FileDisposition disposition) {
   switch (disposition) {
     case FileDisposition::kCreateNew: return CREATE_NEW;
-    case FileDisposition::kCreateAlways: return CREATE_ALWAYS;
+    // Emptied by openFile once the file has passed its checks: CREATE_ALWAYS
+    // would empty a planted file before it could be refused.
+    case FileDisposition::kCreateAlways: return OPEN_ALWAYS;
     case FileDisposition::kOpenAlways: return OPEN_ALWAYS;
   }
   return OPEN_EXISTING;
@@ -150,6 +152,11 @@ FileHandle openFile(const WChar* path, FileAccess access, FileDisposition dispos
   if (!isPlainDiskFile(file) || (existed && !owner.ownsFile(file))) {
     CloseHandle(file);
     SetLastError(ERROR_ACCESS_DENIED);
+    return kInvalidFile;
+  }
+  if (disposition == FileDisposition::kCreateAlways && existed &&
+      (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file))) {
+    CloseHandle(file);
     return kInvalidFile;
   }
   return reinterpret_cast<FileHandle>(file);
