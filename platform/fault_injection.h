@@ -7,6 +7,7 @@
 #define QMX_PLATFORM_FAULT_INJECTION_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "platform/wide.h"
@@ -26,8 +27,10 @@ void failWorkAllocation(int nth);
 void failFileOperationsOn(const WString& path);
 // Opening any file whose path contains `fragment` fails.
 void failOpensContaining(const WString& fragment);
-// The nth file operation (open, read, write, seek, delete, move) from now fails.
+// The nth file operation (open, read, write, seek, delete, move) from now
+// fails (0 = none); the second form fails several, each counted from now.
 void failFileOperation(int nth);
+void failFileOperations(std::initializer_list<int> nths);
 
 void failKeepAwake(bool fail);
 

@@ -21,11 +21,11 @@ void copyName(platform::WChar* to, const platform::WChar* from) {
 }
 
 // Deletes every page file the job may still have on disk, and the scratch
-// file, which exists only while a trim runs or when its probe could not be
-// removed.
+// file when the job left it there.
 void deleteLeftovers() {
   deleteNotedPageFiles();
-  if (jobState.scratchFilePath[0] != 0) platform::deleteFile(jobState.scratchFilePath);
+  if (jobState.scratchOnDisk && jobState.scratchFilePath[0] != 0) platform::deleteFile(jobState.scratchFilePath);
+  jobState.scratchOnDisk = false;
 }
 
 // Drops what a job left behind when a new job starts without its end:
@@ -51,26 +51,35 @@ void allocatePageBuffers() {
 }
 
 // Chooses file spooling when the buffers are missing or the page is long.
-// Without a usable folder the pages stay in the buffers if there are any
-// (a long page is then cut at the buffer's end); otherwise they cannot be
-// kept at all. Either way the job goes on and says so in a debug text.
+// Without a usable folder (unknown, too long for the names, or no name in
+// it can be created) the pages stay in the buffers if there are any (a
+// long page is then cut at the buffer's end); otherwise they cannot be kept
+// at all. Either way the job goes on and says so in a debug text.
 void chooseSpooling() {
   bool buffers = jobState.pageBufferOdd != nullptr;
   jobState.memorySpool = buffers && jobState.settings.longPage == 0;
   jobState.pageFileBase[0] = 0;
   jobState.scratchFilePath[0] = 0;
+  jobState.scratchOnDisk = false;
   std::fill(std::begin(jobState.pageFilesOnDisk), std::end(jobState.pageFilesOnDisk), 0);
   if (jobState.memorySpool) return;
-  if (!loadSpoolFolder()) {
+  auto keepInBuffers = [&] {
     jobState.memorySpool = buffers;
     platform::debugText(buffers ? kNoSpoolFolder : kNoPageStore);
-    return;
+  };
+  if (!loadSpoolFolder()) return keepInBuffers();
+  // With no free name the spooling would go on under the last number, as
+  // the names are made; that loses every page in a folder that cannot be
+  // written, so buffers, when there are any, keep the pages instead.
+  if (!makePageFileBase() && buffers) {
+    jobState.pageFilePath[0] = 0;
+    jobState.scratchFilePath[0] = 0;
+    return keepInBuffers();
   }
-  makePageFileBase();
   makeScratchFilePath();
   copyName(jobState.pageFileBase, jobState.pageFilePath);
-  // Lines before the first start of page belong to page 0, as they do in
-  // the page buffers.
+  // Lines before the first start of page go to a file of page 0, which no
+  // end of page sends and the end of the job deletes.
   selectPageFile(0);
 }
 

@@ -36,6 +36,10 @@ struct JobState {
   platform::WChar scratchFilePath[kNameChars] = {};
 
   std::uint16_t pageFileNumber = 0;  // the page whose file pageFilePath names
+  // The scratch file is on disk and the job's own: its probe could not be
+  // removed, or a trim could not remove or rename it. Only then does the
+  // end of the job delete it; a name taken by someone else is left alone.
+  bool scratchOnDisk = false;
 
   // Pages whose file may be on disk: marked when the file is created or
   // about to be opened, cleared when it is deleted. The end of the job

@@ -44,10 +44,11 @@ void formStem(platform::WChar* stem, const platform::WChar* folder, int number) 
   appendAscii(stem, digits);
 }
 
+enum class Search { kFree, kProbeStays, kNoneFree };
+
 // The first number whose probe name can be created new; the probe is
-// deleted at once. Falls back to the last number when none can. False when
-// the probe could not be deleted again.
-bool searchFreeStem(platform::WChar* name, const platform::WChar* probeExtension) {
+// deleted at once. Falls back to the last number when none can.
+Search searchFreeStem(platform::WChar* name, const platform::WChar* probeExtension) {
   platform::WChar folder[kNameChars];
   copyName(folder, name);
   platform::WChar probe[kNameChars];
@@ -59,11 +60,11 @@ bool searchFreeStem(platform::WChar* name, const platform::WChar* probeExtension
         platform::openFile(probe, platform::FileAccess::kRead, platform::FileDisposition::kCreateNew);
     if (file != platform::kInvalidFile) {
       platform::closeFile(file);
-      return platform::deleteFile(probe);
+      return platform::deleteFile(probe) ? Search::kFree : Search::kProbeStays;
     }
   }
   formStem(name, folder, kLastNumber);
-  return true;
+  return Search::kNoneFree;
 }
 
 }  // namespace
@@ -81,14 +82,16 @@ bool loadSpoolFolder() {
   return true;
 }
 
-void makePageFileBase() {
+bool makePageFileBase() {
+  Search found = searchFreeStem(jobState.pageFilePath, kFirstPageProbe);
   // A probe that stays is page 1's name: the end of the job removes it.
-  if (!searchFreeStem(jobState.pageFilePath, kFirstPageProbe)) notePageFile(1, true);
+  if (found == Search::kProbeStays) notePageFile(1, true);
   appendAscii(jobState.pageFilePath, ".");
+  return found != Search::kNoneFree;
 }
 
 void makeScratchFilePath() {
-  searchFreeStem(jobState.scratchFilePath, kScratchExtension);
+  jobState.scratchOnDisk = searchFreeStem(jobState.scratchFilePath, kScratchExtension) == Search::kProbeStays;
   appendName(jobState.scratchFilePath, kScratchExtension);
 }
 

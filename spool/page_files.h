@@ -24,8 +24,10 @@ inline constexpr std::size_t kMaxFolderChars = 239;
 bool loadSpoolFolder();
 
 // pageFilePath holds the folder; afterwards the folder, "\QMX$$", the first
-// number whose ".001" name could be created new, and ".".
-void makePageFileBase();
+// number whose ".001" name could be created new, and ".". When none could
+// (every name taken, or the folder cannot be written), the number is 9999
+// and the result false.
+bool makePageFileBase();
 // scratchFilePath holds the folder; afterwards "...\QMX$$<nnnn>.TMP".
 void makeScratchFilePath();
 // Appends the page number, at least three digits, to pageFilePath.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -139,6 +140,27 @@ TEST_F(PageFilesTest, PartialLinesStillMakeAWellFormedStream) {
   EXPECT_EQ(device.groups()[1], (Bytes{0x1C, 0x2A, 0x07, 0x01, 0x00}));
 }
 
+// In band mode the padding of a partial last line must be zeros, not what
+// the previous 128-line chunk left in the work area.
+TEST_F(PageFilesTest, PartialLastLineInBandModeCarriesNoStaleBytes) {
+  device.record[devmode::kKeepTrailingBlank] = 1;
+  device.record[devmode::kBandMode] = 1;
+  startFileJob();
+  call(spool::kStartPage);
+  Bytes full(72, 0xFF), forty(40, 0x22);
+  for (int i = 0; i < 130; ++i) spool::storeRasterLine(full.data(), 72);
+  spool::storeRasterLine(forty.data(), 40);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+  // Preamble, the first 128 lines, then lines 129 and 130 and the padded one.
+  ASSERT_EQ(device.groups().size(), 3u);
+  Bytes expected = {0x1B, 0x2A, 0x61, 0x03, 0x00};
+  for (int i = 0; i < 2; ++i) expected.insert(expected.end(), full.begin(), full.end());
+  expected.insert(expected.end(), forty.begin(), forty.end());
+  expected.insert(expected.end(), 32, 0x00);
+  EXPECT_EQ(device.groups()[2], expected);
+}
+
 TEST_F(PageFilesTest, FolderTooLongKeepsPagesInMemoryWhenBuffersExist) {
   platform::testing::setDocumentsFolder("/" + std::string(240, 'd'));
   device.record[devmode::kKeepTrailingBlank] = 1;
@@ -164,6 +186,81 @@ TEST_F(PageFilesTest, FolderTooLongKeepsPagesInMemoryWhenBuffersExist) {
   EXPECT_EQ(device.groups().size(), 1u) << "only the preamble: nowhere to keep the page";
 }
 
+// The longest folder whose names all fit is 239 characters: there the job
+// spools to files, a page number of five digits included; one more and the
+// pages stay in memory.
+TEST_F(PageFilesTest, FoldersUpTo239CharactersHoldTheFiles) {
+  for (std::size_t length : {239u, 240u}) {
+    std::string base = folder.path().string() + "/";
+    std::filesystem::path deep = base + std::string(length - base.size(), 'd');
+    std::filesystem::create_directory(deep);
+    platform::testing::setDocumentsFolder(deep.string());
+    device.record[devmode::kKeepTrailingBlank] = 1;
+    device.publicDm.dmPaperLength = 12600;
+    call(spool::kStartJob);
+    EXPECT_EQ(jobState.memorySpool, length > 239) << length;
+    if (length == 239) {
+      spool::selectPageFile(65535);
+      EXPECT_EQ(nameOf(jobState.pageFilePath), deep.string() + "\\QMX$$0001.65535");
+      spool::selectPageFile(0);
+    }
+    call(spool::kStartPage);
+    auto line = testsupport::lineWith({{5, 0x80}});
+    spool::storeRasterLine(line.data(), 72);
+    call(spool::kEndPage);
+    device.clear();
+    call(spool::kEndJob);
+    ASSERT_GE(device.groups().size(), 1u) << length;
+    EXPECT_EQ(device.groups()[0], (Bytes{0x1C, 0x2A, 0x07, 0x01, 0x00})) << length;
+    EXPECT_TRUE(std::filesystem::is_empty(deep)) << length;
+  }
+}
+
+// A folder in which no name can be created: a long page stays in the
+// buffers rather than going to files that would lose it; without buffers
+// the job spools under the last number as the names are made.
+TEST_F(PageFilesTest, UnwritableFolderKeepsPagesInMemoryWhenBuffersExist) {
+  platform::testing::failOpensContaining(QMX_WIDE("QMX$$"));
+  device.record[devmode::kKeepTrailingBlank] = 1;
+  device.publicDm.dmPaperLength = 12600;
+  call(spool::kStartJob);
+  EXPECT_TRUE(jobState.memorySpool);
+  EXPECT_EQ(nameOf(jobState.pageFileBase), "");
+  call(spool::kStartPage);
+  auto line = testsupport::patternLine(3);
+  spool::storeRasterLine(line.data(), 72);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+  ASSERT_GE(device.groups().size(), 2u);
+  EXPECT_EQ(device.groups()[1], (Bytes{0x1C, 0x2A, 0x07, 0x01, 0x00}));
+  const auto& texts = platform::testing::debugTexts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), platform::WString(QMX_WIDE("UNI:一時ファイルを作れないのでメモリに保持\n"))),
+            texts.end());
+
+  platform::testing::failZeroedAllocation(1);
+  call(spool::kStartJob);
+  EXPECT_FALSE(jobState.memorySpool);
+  EXPECT_EQ(nameOf(jobState.pageFileBase), prefix() + "9999.");
+  call(spool::kEndJob);
+}
+
+// The scratch name falls back to the last number when every probe fails;
+// a file of that name is someone else's, and a job that never trims must
+// not delete it.
+TEST_F(PageFilesTest, ScratchNameTakenByAnotherIsLeftAlone) {
+  touch("QMX$$9999.TMP");
+  platform::testing::failOpensContaining(QMX_WIDE(".TMP"));
+  device.record[devmode::kKeepTrailingBlank] = 1;
+  startFileJob();
+  EXPECT_EQ(nameOf(jobState.scratchFilePath), prefix() + "9999.TMP");
+  call(spool::kStartPage);
+  auto line = testsupport::patternLine(4);
+  spool::storeRasterLine(line.data(), 72);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+  EXPECT_EQ(folder.fileNames(), std::vector<std::string>{"QMX$$9999.TMP"});
+}
+
 // The last page vanishes when trimmed: block mode, trimming on, no ink.
 bool transformsToNothing(const testsupport::GeneratedJob& job) {
   if (job.record[devmode::kBandMode] != 0 || job.record[devmode::kKeepTrailingBlank] != 0) return false;
@@ -175,7 +272,14 @@ bool transformsToNothing(const testsupport::GeneratedJob& job) {
 
 TEST_F(PageFilesTest, FileSpoolingSendsTheSameBytesAsMemory) {
   std::mt19937 gen(2024);
+  // Small image lines make the file path read many blocks per page.
+  testsupport::TempFolder ini;
+  platform::testing::setProfileFolder(ini.path().string());
+  const int imageLines[] = {0, 1, 7, 128};
   for (int trial = 0; trial < 60; ++trial) {
+    int imageLine = imageLines[trial % 4];
+    std::filesystem::remove(ini.path() / "QMXI415U.INI");
+    if (imageLine != 0) std::ofstream(ini.path() / "QMXI415U.INI") << "[QMX415U]\nImageLine=" << imageLine << "\n";
     testsupport::GeneratedJob job = testsupport::generateJob(gen);
     std::memcpy(device.record, job.record, sizeof job.record);
     bool blankLast = !job.pages.empty() && transformsToNothing(job);
@@ -190,7 +294,7 @@ TEST_F(PageFilesTest, FileSpoolingSendsTheSameBytesAsMemory) {
       device.publicDm.dmPaperLength = way == 0 ? 1000 : 12600;  // or a long page
       testsupport::runJob(device, job.pages);
       if (job.pages.empty() || blankLast) continue;  // checked on their own below
-      EXPECT_EQ(device.groups(), memory) << "trial " << trial << " way " << way;
+      EXPECT_EQ(device.groups(), memory) << "trial " << trial << " way " << way << " imageLine " << imageLine;
       EXPECT_TRUE(folder.fileNames().empty()) << "trial " << trial;
     }
   }

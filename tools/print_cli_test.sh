@@ -45,6 +45,11 @@ for mode in 0 1; do
   check "spool folder empty afterwards, bandMode=$mode" test -z "$(ls -A "$work/spool")"
 done
 
+# A stream that prints nothing still previews: a trimmed blank page, no cut.
+printf 'P1\n576 1\n' >"$work/blank.pbm"; printf '0 %.0s' $(seq 576) >>"$work/blank.pbm"
+print --set cutMode=0 -o "$work/blank.prn" "$work/blank.pbm"
+check "a stream without rows decodes to a PNG" "$bin/qmx415u-decode" --png "$work/blank.png" "$work/blank.prn" >/dev/null
+
 # The preview is a PNG.
 print --preview "$work/p.png" -o "$work/p.prn" "$work/receipt.pbm"
 check "preview is a PNG" sh -c "head -c 8 '$work/p.png' | od -An -tx1 | grep -q '89 50 4e 47'"
@@ -71,6 +76,8 @@ expect_error "value too wide" "0 to 255" --set cutMode=256 -o "$work/x.prn" "$wo
 expect_error "record of the wrong size" "572 bytes" --devmode "$work/small.rec" -o "$work/x.prn" "$work/receipt.pbm"
 expect_error "unwritable output" "x.prn" -o "$work/no/such/dir/x.prn" "$work/receipt.pbm"
 expect_error "no pages" "no PAGE" -o "$work/x.prn"
+expect_error "paper shorter than the page" "raise --paper-length" --paper-length 100 -o "$work/x.prn" "$work/receipt.pbm"
+expect_error "missing spool folder" "no such folder" --spool-dir "$work/no/such/dir" -o "$work/x.prn" "$work/receipt.pbm"
 check "no output left by failed runs" test ! -e "$work/x.prn"
 
 [ $failures -eq 0 ]

@@ -215,7 +215,9 @@ bool writeImages(const Options& options, const emulator::Paper& paper) {
     marks.border = options.border;
     for (const auto* e : eventsOf(paper, emulator::EventKind::kCut)) marks.cutRows.push_back(e->row);
     for (const auto* e : eventsOf(paper, emulator::EventKind::kMarkFeed)) marks.markRows.push_back(e->row);
-    check(image_io::writePreviewPng(options.png, paper.rows, marks));
+    image_io::Rows rows(paper.rows.begin(), paper.rows.end());
+    if (rows.empty()) rows.push_back(image_io::Row{});  // a PNG needs a row; a blank one says "nothing printed"
+    check(image_io::writePreviewPng(options.png, rows, marks));
   }
   if (!options.pbm.empty()) check(image_io::writePbm(options.pbm, paper.rows));
   return ok;

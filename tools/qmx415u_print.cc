@@ -203,6 +203,26 @@ std::int16_t paperLengthFor(const std::vector<host::Page>& pages) {
   return static_cast<std::int16_t>(std::min<std::size_t>(tenths, 32767));
 }
 
+// The plug-in keeps a page in memory up to the paper's line count (page 1;
+// later pages also have room for page 1's extra lines) and drops the rest,
+// so a page taller than the paper given would print cut short.
+std::optional<Failure> checkPagesFitPaper(const std::vector<host::Page>& pages, std::int16_t paperLength,
+                                          const host::Record& record) {
+  std::int32_t pageLines = paperLength * 8 / 10 + 1;
+  if (pageLines <= 0 || pageLines > 10080) return std::nullopt;  // a long page: kept in files, whole
+  std::uint32_t extra = devmode::readU16(record.data(), devmode::kFirstPageExtraLines);
+  if (extra > 255) extra = 0;
+  for (std::size_t k = 0; k < pages.size(); ++k) {
+    std::size_t room = static_cast<std::size_t>(pageLines) + (k == 0 ? 0 : extra);
+    if (pages[k].size() > room)
+      return Failure{"page " + std::to_string(k + 1) + " has " + std::to_string(pages[k].size()) +
+                         " lines, but paper of length " + std::to_string(paperLength) + " holds " +
+                         std::to_string(room) + " (raise --paper-length or leave it out)",
+                     2};
+  }
+  return std::nullopt;
+}
+
 std::unique_ptr<host::PluginModule> loadPlugin(const Options& o, const char* argv0, std::string* error) {
   if (!o.plugin.empty()) return host::PluginModule::load(o.plugin, error);
   std::error_code ec;
@@ -274,6 +294,9 @@ int main(int argc, char** argv) {
   job.rawRecord = record;
   if (auto f = readPages(o, &job.pages)) return fail(*f);
   job.paperLength = o.paperLength.value_or(paperLengthFor(job.pages));
+  if (auto f = checkPagesFitPaper(job.pages, job.paperLength, record)) return fail(*f);
+  if (!o.spoolDir.empty() && !std::filesystem::is_directory(o.spoolDir))
+    return fail({"--spool-dir " + o.spoolDir + ": no such folder", 1});
   job.imageLine = o.imageLine;
   std::size_t lines = 0;
   for (const auto& p : job.pages) lines += p.size();

@@ -107,6 +107,10 @@ bool copyFileContents(const platform::WChar* from, const platform::WChar* to) {
   return ok;
 }
 
+// Deletes the scratch file, remembering for the end of the job whether it
+// is still there.
+void removeScratch(const platform::WChar* path) { spool::jobState.scratchOnDisk = !platform::deleteFile(path); }
+
 }  // namespace
 
 std::uint32_t trimPageBuffer(const std::uint8_t* page, std::uint32_t lineCount) {
@@ -127,19 +131,30 @@ void trimPageFile() {
   if (page == platform::kInvalidFile) return;
   FileHandle scratch =
       platform::openFile(scratchPath, platform::FileAccess::kWrite, platform::FileDisposition::kCreateAlways);
+  if (scratch != platform::kInvalidFile) spool::jobState.scratchOnDisk = true;
   bool copied = scratch != platform::kInvalidFile && copyInkedLines(page, scratch, lastInk);
   platform::closeFile(page);
   platform::closeFile(scratch);
   if (!copied) {
-    if (scratch != platform::kInvalidFile) platform::deleteFile(scratchPath);
+    if (scratch != platform::kInvalidFile) removeScratch(scratchPath);
     return;
   }
   if (!platform::deleteFile(pagePath)) {
-    platform::deleteFile(scratchPath);  // the untrimmed page is still there
+    removeScratch(scratchPath);  // the untrimmed page is still there
     return;
   }
-  if (!platform::moveFile(scratchPath, pagePath)) copyFileContents(scratchPath, pagePath);
-  platform::deleteFile(scratchPath);
+  if (platform::moveFile(scratchPath, pagePath)) {
+    spool::jobState.scratchOnDisk = false;
+    return;
+  }
+  if (copyFileContents(scratchPath, pagePath)) {
+    removeScratch(scratchPath);
+    return;
+  }
+  // Neither the rename nor the copy took, and the page file is gone: the
+  // scratch file is the only whole copy of the page, so the page is sent
+  // from there. The end of the job deletes it.
+  std::memcpy(spool::jobState.pageFilePath, scratchPath, sizeof spool::jobState.pageFilePath);
 }
 
 }  // namespace transform

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "platform/fault_injection.h"
@@ -103,6 +105,36 @@ TEST_F(TrimPageFileTest, PageStaysWholeWhenAnyStepFails) {
     Bytes after = readPage();
     EXPECT_TRUE(after == page || after == Bytes(page.begin(), page.begin() + 2 * 72)) << "operation " << nth;
     EXPECT_EQ(folder.fileNames(), std::vector<std::string>{"QMX$$0001.001"}) << "operation " << nth;
+  }
+}
+
+// Two steps failing together, every pair: whatever the page file and the
+// scratch file end up as, the name the page is sent from holds the page,
+// trimmed or not, and a scratch file left on disk is marked for the end of
+// the job to delete.
+TEST_F(TrimPageFileTest, PageIsNeverLostWhenTwoStepsFail) {
+  Bytes page = pageOf(6, {{72, 1}});
+  Bytes trimmed(page.begin(), page.begin() + 2 * 72);
+  const std::string scratchName = "QMX$$0001.TMP";
+  for (int first = 1; first <= 14; ++first) {
+    for (int second = first + 1; second <= 15; ++second) {
+      writePage(page);
+      setName(spool::jobState.pageFilePath, pagePath());
+      spool::jobState.scratchOnDisk = false;
+      platform::testing::reset();
+      platform::testing::failFileOperations({first, second});
+      transform::trimPageFile();
+      platform::testing::reset();
+      std::string sentFrom = platform::toUtf8(spool::jobState.pageFilePath,
+                                              platform::wideLength(spool::jobState.pageFilePath));
+      std::ifstream in(sentFrom, std::ios::binary);
+      Bytes after(std::istreambuf_iterator<char>(in), {});
+      EXPECT_TRUE(after == page || after == trimmed) << "operations " << first << " and " << second;
+      std::vector<std::string> names = folder.fileNames();
+      bool scratchLeft = std::find(names.begin(), names.end(), scratchName) != names.end();
+      EXPECT_EQ(scratchLeft, spool::jobState.scratchOnDisk) << "operations " << first << " and " << second;
+      for (const std::string& name : names) std::filesystem::remove(folder.path() / name);
+    }
   }
 }
 

@@ -28,7 +28,7 @@ struct Faults {
   int zeroedCountdown = 0;
   int zeroedFailFrom = 0;
   int workCountdown = 0;
-  int fileOpCountdown = 0;
+  std::vector<int> fileOpsFailing;  // numbers of the file operations that fail
   bool keepAwakeFails = false;
   WString failPath;
   WString failOpenFragment;
@@ -59,7 +59,9 @@ bool countdownHits(int& countdown) {
 bool fileOperationFails() {
   Faults& f = faults();
   ++f.fileOperations;
-  return countdownHits(f.fileOpCountdown);
+  for (int n : f.fileOpsFailing)
+    if (n == f.fileOperations) return true;
+  return false;
 }
 
 bool pathFails(const WChar* path) {
@@ -378,7 +380,13 @@ void failZeroedAllocationsFrom(int nth) {
 void failWorkAllocation(int nth) { faults().workCountdown = nth; }
 void failFileOperationsOn(const WString& path) { faults().failPath = path; }
 void failOpensContaining(const WString& fragment) { faults().failOpenFragment = fragment; }
-void failFileOperation(int nth) { faults().fileOpCountdown = nth; }
+void failFileOperation(int nth) { failFileOperations({nth}); }
+void failFileOperations(std::initializer_list<int> nths) {
+  Faults& f = faults();
+  f.fileOpsFailing.clear();
+  for (int nth : nths)
+    if (nth > 0) f.fileOpsFailing.push_back(f.fileOperations + nth);
+}
 void failKeepAwake(bool fail) { faults().keepAwakeFails = fail; }
 void setDocumentsFolder(const std::string& utf8Path) { faults().documentsFolder = utf8Path; }
 void setProfileFolder(const std::string& utf8Path) { faults().profileFolder = utf8Path; }
