@@ -31,6 +31,18 @@ TEST(ExportsTest, OnlyTheTwoEntryPointsAreExported) {
   EXPECT_EQ(definedDynamicSymbols(QMX_PLUGIN_LIBRARY), expected);
 }
 
+// The module has no static objects to construct: nothing of its own runs
+// when the print system loads it (the table of hooks included).
+TEST(ExportsTest, NothingOfTheModuleRunsAtLoadTime) {
+  std::string command = std::string(QMX_NM) + " '" + QMX_PLUGIN_LIBRARY + "' 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[1024];
+  while (std::fgets(line, sizeof line, pipe) != nullptr)
+    EXPECT_EQ(std::string(line).find("_GLOBAL__sub_I_"), std::string::npos) << line;
+  pclose(pipe);
+}
+
 TEST(ExportsTest, TheEntryPointsResolveAndInternalsDoNot) {
   void* library = dlopen(QMX_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();

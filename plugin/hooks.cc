@@ -242,37 +242,44 @@ ddi::RowPointer findOwnFunction(const DRVENABLEDATA* pded, ULONG index) {
 
 }  // namespace
 
+// The casts are written out in the initializer, not through a function, so
+// the table is filled when the module is loaded instead of by a constructor
+// run at load time (the module has no static objects to construct).
+#define QMX_HOOK_ROW(index, hook) \
+  { ddi::index, reinterpret_cast<ddi::RowPointer>(reinterpret_cast<ddi::AnyFunction>(&hook)) }
+
 const DRVFN HookTable[kHookCount] = {
-    {ddi::kRealizeBrush, ddi::toRowPointer(&hookRealizeBrush)},
-    {ddi::kDitherColor, ddi::toRowPointer(&hookDitherColor)},
-    {ddi::kCopyBits, ddi::toRowPointer(&hookCopyBits)},
-    {ddi::kBitBlt, ddi::toRowPointer(&hookBitBlt)},
-    {ddi::kStretchBlt, ddi::toRowPointer(&hookStretchBlt)},
-    {ddi::kStretchBltROP, ddi::toRowPointer(&hookStretchBltROP)},
-    {ddi::kPlgBlt, ddi::toRowPointer(&hookPlgBlt)},
-    {ddi::kTransparentBlt, ddi::toRowPointer(&hookTransparentBlt)},
-    {ddi::kAlphaBlend, ddi::toRowPointer(&hookAlphaBlend)},
-    {ddi::kGradientFill, ddi::toRowPointer(&hookGradientFill)},
-    {ddi::kTextOut, ddi::toRowPointer(&hookTextOut)},
-    {ddi::kStrokePath, ddi::toRowPointer(&hookStrokePath)},
-    {ddi::kFillPath, ddi::toRowPointer(&hookFillPath)},
-    {ddi::kStrokeAndFillPath, ddi::toRowPointer(&hookStrokeAndFillPath)},
-    {ddi::kPaint, ddi::toRowPointer(&hookPaint)},
-    {ddi::kLineTo, ddi::toRowPointer(&hookLineTo)},
-    {ddi::kStartPage, ddi::toRowPointer(&hookStartPage)},
-    {ddi::kSendPage, ddi::toRowPointer(&hookSendPage)},
-    {ddi::kEscape, ddi::toRowPointer(&hookEscape)},
-    {ddi::kStartDoc, ddi::toRowPointer(&hookStartDoc)},
-    {ddi::kEndDoc, ddi::toRowPointer(&hookEndDoc)},
-    {ddi::kNextBand, ddi::toRowPointer(&hookNextBand)},
-    {ddi::kStartBanding, ddi::toRowPointer(&hookStartBanding)},
-    {ddi::kQueryFont, ddi::toRowPointer(&hookQueryFont)},
-    {ddi::kQueryFontTree, ddi::toRowPointer(&hookQueryFontTree)},
-    {ddi::kQueryFontData, ddi::toRowPointer(&hookQueryFontData)},
-    {ddi::kQueryAdvanceWidths, ddi::toRowPointer(&hookQueryAdvanceWidths)},
-    {ddi::kFontManagement, ddi::toRowPointer(&hookFontManagement)},
-    {ddi::kGetGlyphMode, ddi::toRowPointer(&hookGetGlyphMode)},
+    QMX_HOOK_ROW(kRealizeBrush, hookRealizeBrush),
+    QMX_HOOK_ROW(kDitherColor, hookDitherColor),
+    QMX_HOOK_ROW(kCopyBits, hookCopyBits),
+    QMX_HOOK_ROW(kBitBlt, hookBitBlt),
+    QMX_HOOK_ROW(kStretchBlt, hookStretchBlt),
+    QMX_HOOK_ROW(kStretchBltROP, hookStretchBltROP),
+    QMX_HOOK_ROW(kPlgBlt, hookPlgBlt),
+    QMX_HOOK_ROW(kTransparentBlt, hookTransparentBlt),
+    QMX_HOOK_ROW(kAlphaBlend, hookAlphaBlend),
+    QMX_HOOK_ROW(kGradientFill, hookGradientFill),
+    QMX_HOOK_ROW(kTextOut, hookTextOut),
+    QMX_HOOK_ROW(kStrokePath, hookStrokePath),
+    QMX_HOOK_ROW(kFillPath, hookFillPath),
+    QMX_HOOK_ROW(kStrokeAndFillPath, hookStrokeAndFillPath),
+    QMX_HOOK_ROW(kPaint, hookPaint),
+    QMX_HOOK_ROW(kLineTo, hookLineTo),
+    QMX_HOOK_ROW(kStartPage, hookStartPage),
+    QMX_HOOK_ROW(kSendPage, hookSendPage),
+    QMX_HOOK_ROW(kEscape, hookEscape),
+    QMX_HOOK_ROW(kStartDoc, hookStartDoc),
+    QMX_HOOK_ROW(kEndDoc, hookEndDoc),
+    QMX_HOOK_ROW(kNextBand, hookNextBand),
+    QMX_HOOK_ROW(kStartBanding, hookStartBanding),
+    QMX_HOOK_ROW(kQueryFont, hookQueryFont),
+    QMX_HOOK_ROW(kQueryFontTree, hookQueryFontTree),
+    QMX_HOOK_ROW(kQueryFontData, hookQueryFontData),
+    QMX_HOOK_ROW(kQueryAdvanceWidths, hookQueryAdvanceWidths),
+    QMX_HOOK_ROW(kFontManagement, hookFontManagement),
+    QMX_HOOK_ROW(kGetGlyphMode, hookGetGlyphMode),
 };
+#undef QMX_HOOK_ROW
 
 void enableDriver(DRVENABLEDATA* pded) {
   if (pded == nullptr) return;

@@ -19,6 +19,11 @@
 namespace platform {
 namespace {
 
+// kNoThrow: the calls here come from the print system's entry points, which
+// no exception may cross. Those that build strings (paths, the profile text,
+// the debug texts) catch an allocation failure and answer it as the failure
+// of the call.
+
 constexpr const char* kDocumentsEnv = "QMX415U_SPOOL_DIR";
 constexpr const char* kProfileEnv = "QMX415U_INI_DIR";
 constexpr const char* kDebugEnv = "QMX415U_DEBUG";
@@ -211,25 +216,29 @@ void freeWork(void* block) {
 }
 
 FileHandle openFile(const WChar* path, FileAccess access, FileDisposition disposition) {
-  Faults& f = faults();
-  if (fileOperationFails() || pathFails(path)) return kInvalidFile;
-  WString wide(path);
-  if (!f.failOpenFragment.empty() && wide.find(f.failOpenFragment) != WString::npos) return kInvalidFile;
-  int flags = O_CLOEXEC | O_NOFOLLOW | (access == FileAccess::kRead ? O_RDONLY : O_WRONLY);
-  switch (disposition) {
-    case FileDisposition::kCreateNew: flags |= O_CREAT | O_EXCL; break;
-    case FileDisposition::kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
-    case FileDisposition::kOpenAlways: flags |= O_CREAT; break;
+  try {
+    Faults& f = faults();
+    if (fileOperationFails() || pathFails(path)) return kInvalidFile;
+    WString wide(path);
+    if (!f.failOpenFragment.empty() && wide.find(f.failOpenFragment) != WString::npos) return kInvalidFile;
+    int flags = O_CLOEXEC | O_NOFOLLOW | (access == FileAccess::kRead ? O_RDONLY : O_WRONLY);
+    switch (disposition) {
+      case FileDisposition::kCreateNew: flags |= O_CREAT | O_EXCL; break;
+      case FileDisposition::kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
+      case FileDisposition::kOpenAlways: flags |= O_CREAT; break;
+    }
+    int fd = ::open(utf8Path(path).c_str(), flags, 0600);
+    if (fd < 0) return kInvalidFile;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return kInvalidFile;
+    }
+    ++f.openFiles;
+    return fd;
+  } catch (...) {
+    return kInvalidFile;  // see kNoThrow
   }
-  int fd = ::open(utf8Path(path).c_str(), flags, 0600);
-  if (fd < 0) return kInvalidFile;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return kInvalidFile;
-  }
-  ++f.openFiles;
-  return fd;
 }
 
 bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* transferred) {
@@ -278,59 +287,76 @@ void closeFile(FileHandle file) {
 }
 
 bool deleteFile(const WChar* path) {
-  if (fileOperationFails() || pathFails(path)) return false;
-  return ::unlink(utf8Path(path).c_str()) == 0;
+  try {
+    if (fileOperationFails() || pathFails(path)) return false;
+    return ::unlink(utf8Path(path).c_str()) == 0;
+  } catch (...) {
+    return false;
+  }
 }
 
 bool moveFile(const WChar* from, const WChar* to) {
-  if (fileOperationFails() || pathFails(from) || pathFails(to)) return false;
-  std::string src = utf8Path(from), dst = utf8Path(to);
-  // link + unlink refuses an existing target, as MoveFileW does.
-  if (::link(src.c_str(), dst.c_str()) != 0) return false;
-  ::unlink(src.c_str());
-  return true;
+  try {
+    if (fileOperationFails() || pathFails(from) || pathFails(to)) return false;
+    std::string src = utf8Path(from), dst = utf8Path(to);
+    // link + unlink refuses an existing target, as MoveFileW does.
+    if (::link(src.c_str(), dst.c_str()) != 0) return false;
+    ::unlink(src.c_str());
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 bool commonDocumentsFolder(WChar* path) {
-  path[0] = 0;
-  std::string folder = documentsFolderUtf8();
-  const Faults& f = faults();
-  bool configured = !f.documentsFolder.empty() || (std::getenv(kDocumentsEnv) != nullptr &&
-                                                  *std::getenv(kDocumentsEnv) != '\0');
-  if (!configured && !ensurePrivateFolder(folder)) return false;
-  WString wide = fromUtf8(folder);
-  if (wide.size() >= kMaxPath) return false;
-  std::copy(wide.begin(), wide.end(), path);
-  path[wide.size()] = 0;
-  return true;
+  try {
+    path[0] = 0;
+    std::string folder = documentsFolderUtf8();
+    const Faults& f = faults();
+    bool configured = !f.documentsFolder.empty() || (std::getenv(kDocumentsEnv) != nullptr &&
+                                                    *std::getenv(kDocumentsEnv) != '\0');
+    if (!configured && !ensurePrivateFolder(folder)) return false;
+    WString wide = fromUtf8(folder);
+    if (wide.size() >= kMaxPath) return false;
+    std::copy(wide.begin(), wide.end(), path);
+    path[wide.size()] = 0;
+    return true;
+  } catch (...) {
+    path[0] = 0;
+    return false;
+  }
 }
 
 std::uint32_t profileInt(const WChar* section, const WChar* key, std::int32_t defaultValue,
                          const WChar* file) {
-  auto fallback = static_cast<std::uint32_t>(defaultValue);
-  std::string text;
-  if (!readSmallFile(profileFilePath(profileFolderUtf8(), utf8Path(file)), &text)) return fallback;
-  std::string wantSection = utf8Text(section), wantKey = utf8Text(key);
-  bool inSection = false;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string t = trim(text.substr(start, end - start));
-    start = end + 1;
-    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
-    if (t[0] == '[') {
-      std::size_t close = t.find(']');
-      inSection = close != std::string::npos && equalsIgnoringCase(trim(t.substr(1, close - 1)), wantSection);
-      continue;
+  try {
+    auto fallback = static_cast<std::uint32_t>(defaultValue);
+    std::string text;
+    if (!readSmallFile(profileFilePath(profileFolderUtf8(), utf8Path(file)), &text)) return fallback;
+    std::string wantSection = utf8Text(section), wantKey = utf8Text(key);
+    bool inSection = false;
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string t = trim(text.substr(start, end - start));
+      start = end + 1;
+      if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+      if (t[0] == '[') {
+        std::size_t close = t.find(']');
+        inSection = close != std::string::npos && equalsIgnoringCase(trim(t.substr(1, close - 1)), wantSection);
+        continue;
+      }
+      if (!inSection) continue;
+      std::size_t eq = t.find('=');
+      if (eq == std::string::npos || !equalsIgnoringCase(trim(t.substr(0, eq)), wantKey)) continue;
+      std::string value = trim(t.substr(eq + 1));
+      if (value.empty()) return fallback;
+      return parseProfileNumber(value);
     }
-    if (!inSection) continue;
-    std::size_t eq = t.find('=');
-    if (eq == std::string::npos || !equalsIgnoringCase(trim(t.substr(0, eq)), wantKey)) continue;
-    std::string value = trim(t.substr(eq + 1));
-    if (value.empty()) return fallback;
-    return parseProfileNumber(value);
+    return fallback;
+  } catch (...) {
+    return static_cast<std::uint32_t>(defaultValue);
   }
-  return fallback;
 }
 
 bool keepSystemAwake() {
@@ -340,13 +366,17 @@ bool keepSystemAwake() {
 }
 
 void debugText(const WChar* text) {
-  static std::mutex mutex;
-  std::lock_guard<std::mutex> lock(mutex);
-  Faults& f = faults();
-  if (f.debugTexts.size() < 100000) f.debugTexts.emplace_back(text);
-  if (const char* env = std::getenv(kDebugEnv); env != nullptr && *env == '1') {
-    std::string utf8 = utf8Text(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+  try {
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> lock(mutex);
+    Faults& f = faults();
+    if (f.debugTexts.size() < 100000) f.debugTexts.emplace_back(text);
+    if (const char* env = std::getenv(kDebugEnv); env != nullptr && *env == '1') {
+      std::string utf8 = utf8Text(text);
+      std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+    }
+  } catch (...) {
+    return;  // a debug text is not worth failing a job for
   }
 }
 
