@@ -291,6 +291,7 @@ JobResult PrintSession::runJob(const JobSpec& job) {
     HRESULT hr = plugin_->CommandCallback(&d.devobj, id, 0, nullptr, &iResult);
     if (hr != printsys::kS_OK) note(failed(("CommandCallback(" + std::to_string(id) + ")").c_str(), hr));
     if (iResult != 0) note("CommandCallback(" + std::to_string(id) + ") left *piResult at " + std::to_string(iResult));
+    result.callbacks.emplace_back(id, d.writes.size());
   };
 
   command(1);

@@ -82,6 +82,9 @@ struct JobResult {
   std::vector<std::vector<std::uint8_t>> writes;
   // The groups concatenated: what the printer receives.
   std::vector<std::uint8_t> stream;
+  // For each CommandCallback, in call order: its ID and how many groups had
+  // been written when it returned (which page went out when).
+  std::vector<std::pair<DWORD, std::size_t>> callbacks;
   // The private record the job ran with.
   Record record{};
 };

@@ -120,6 +120,38 @@ TEST_F(LinkedSessionTest, SetUpDefaultsTheRecordAndTearDownReleasesEverything) {
   EXPECT_EQ(session->driverInterface().releases(), 1);
 }
 
+// Through the entry points, each page leaves one page late: nothing at the
+// end of page 1, page k at the end of page k + 1, the last page (with its
+// job-end feed) at the end of the job.
+TEST_F(LinkedSessionTest, PagesLeaveOnePageLate) {
+  auto session = open();
+  ASSERT_NE(session, nullptr);
+  host::JobSpec job = smallJob(3, 4);
+  job.fields.topMarginLines = 0;
+  job.fields.jobEndFeed = 40;
+  job.fields.cutMode = 0;
+  for (std::size_t p = 0; p < job.pages.size(); ++p) job.pages[p].resize(p + 2, inkedLine(9));  // 2, 3, 4 lines
+  const host::JobResult result = session->runJob(job);
+  ASSERT_TRUE(result.ok) << result.error;
+  // IDs: 1, then 2 and 3 per page, then 4.
+  ASSERT_EQ(result.callbacks.size(), 8u);
+  auto groupsAfter = [&](std::size_t call) { return result.callbacks[call].second; };
+  auto linesInBlockAfter = [&](std::size_t call) {
+    const std::vector<std::uint8_t>& header = result.writes[groupsAfter(call - 1)];
+    EXPECT_EQ(header[0], 0x1C);
+    return header[3] | (header[4] << 8);
+  };
+  EXPECT_EQ(groupsAfter(0), 1u) << "the preamble at the start of the job";
+  EXPECT_EQ(groupsAfter(2), 1u) << "nothing at the end of page 1";
+  EXPECT_EQ(groupsAfter(4), 3u) << "page 1 at the end of page 2";
+  EXPECT_EQ(linesInBlockAfter(4), 2);
+  EXPECT_EQ(groupsAfter(6), 5u) << "page 2 at the end of page 3";
+  EXPECT_EQ(linesInBlockAfter(6), 3);
+  EXPECT_EQ(groupsAfter(7), 8u) << "page 3 and its job-end feed at the end of the job";
+  EXPECT_EQ(linesInBlockAfter(7), 4);
+  EXPECT_EQ(result.writes.back(), (std::vector<std::uint8_t>{0x1B, 0x4A, 40}));
+}
+
 TEST_F(LinkedSessionTest, TheJobRecordIsMergedFromNamedFieldsOrTakenRaw) {
   auto session = open();
   ASSERT_NE(session, nullptr);
