@@ -98,6 +98,7 @@ TEST_F(BandEncoderTest, TenLineExampleWidthRuleMovesTheLeftMargin) {
   Bytes out = encode(c.bytes);
   EXPECT_EQ(out.size(), 316u);
   EXPECT_EQ(out, e.bytes);
+  EXPECT_EQ(platform::testing::debugTexts().size(), 2u) << "one text per cut image";
 }
 
 TEST_F(BandEncoderTest, SingleByteLinesNarrowToTheNarrowestArea) {
@@ -162,6 +163,14 @@ TEST_F(BandEncoderTest, RunsNeedFourLinesAndTenBlankBytes) {
     Bytes out = encode(chunk.bytes);
     bool sawMargin = out.size() >= 2 && out[0] == 0x1D && out[1] == 0x4C;
     EXPECT_EQ(sawMargin, c.narrowed) << c.name;
+  }
+  // The same on the right: the area narrows with GS W alone.
+  for (int rightBlank : {9, 10}) {
+    Chunk chunk;
+    chunk.span(4, 0, 71 - rightBlank, 0xFF);
+    Bytes out = encode(chunk.bytes);
+    bool narrowed = out.size() >= 2 && out[0] == 0x1D && out[1] == 0x57;
+    EXPECT_EQ(narrowed, rightBlank == 10) << "right blank " << rightBlank;
   }
   // A ninth-byte line breaks a run on the right side too.
   Chunk right;

@@ -105,6 +105,21 @@ TEST_F(JobControlTest, EachEndOfPageSendsThePreviousPage) {
   EXPECT_EQ(summarize(device.groups()), "P B1 B2 B3");
 }
 
+// A page whose work area cannot be had is dropped, so the next page of the
+// same parity starts on an empty buffer instead of behind it.
+TEST_F(JobControlTest, PageThatCannotBeSentIsDroppedAndTheNextOfItsParityStandsAlone) {
+  auto pages = numberedPages(3);
+  call(spool::kStartJob);
+  for (std::size_t p = 0; p < pages.size(); ++p) {
+    call(spool::kStartPage);
+    for (const auto& line : pages[p]) spool::storeRasterLine(line.data(), 72);
+    if (p == 1) platform::testing::failWorkAllocation(1);  // sending page 1
+    call(spool::kEndPage);
+  }
+  call(spool::kEndJob);
+  EXPECT_EQ(summarize(device.groups()), "P B2 B3");
+}
+
 TEST_F(JobControlTest, JobWithoutPagesSendsPageZeroAsLast) {
   setCutMode(2);
   testsupport::runJob(device, {});
