@@ -175,6 +175,8 @@ static_assert(offsetof(OEMDMPARAM, pOEMDMOut) == 7 * kPtr);
 static_assert(offsetof(OEMDMPARAM, cbBufSize) == 8 * kPtr);
 static_assert(sizeof(DRVFN) == 2 * kPtr);
 static_assert(offsetof(DRVENABLEDATA, pdrvfn) == 8);  // after two ULONGs, on 32 and 64 bits
+static_assert(sizeof(OEMDMPARAM) == 9 * kPtr);
+static_assert(sizeof(DRVENABLEDATA) == 8 + kPtr);
 
 namespace printsys {
 
