@@ -224,13 +224,16 @@ FileHandle openFile(const WChar* path, FileAccess access, FileDisposition dispos
     int flags = O_CLOEXEC | O_NOFOLLOW | (access == FileAccess::kRead ? O_RDONLY : O_WRONLY);
     switch (disposition) {
       case FileDisposition::kCreateNew: flags |= O_CREAT | O_EXCL; break;
-      case FileDisposition::kCreateAlways: flags |= O_CREAT | O_TRUNC; break;
+      case FileDisposition::kCreateAlways: flags |= O_CREAT; break;  // emptied below, once checked
       case FileDisposition::kOpenAlways: flags |= O_CREAT; break;
     }
     int fd = ::open(utf8Path(path).c_str(), flags, 0600);
     if (fd < 0) return kInvalidFile;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Only our own plain file with one name: in a shared spool folder a
+    // planted link or another user's file must not be written or emptied.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1 ||
+        (disposition == FileDisposition::kCreateAlways && ::ftruncate(fd, 0) != 0)) {
       ::close(fd);
       return kInvalidFile;
     }

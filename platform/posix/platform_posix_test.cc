@@ -54,6 +54,21 @@ TEST_F(PlatformPosixTest, DispositionsBehaveLikeTheirWin32Namesakes) {
   EXPECT_EQ(platform::testing::openFiles(), 0);
 }
 
+// A name planted in a shared spool folder (a symbolic or hard link to
+// another file) is refused, and the file it leads to is not emptied.
+TEST_F(PlatformPosixTest, LinksUnderAPageFileNameAreRefusedAndLeftWhole) {
+  std::ofstream(native("victim")) << "precious";
+  std::filesystem::create_symlink(native("victim"), native("soft"));
+  std::filesystem::create_hard_link(native("victim"), native("hard"));
+  for (const char* planted : {"soft", "hard"}) {
+    for (FileDisposition d : {FileDisposition::kCreateAlways, FileDisposition::kOpenAlways}) {
+      auto n = name(planted);
+      EXPECT_EQ(platform::openFile(n.c_str(), FileAccess::kWrite, d), platform::kInvalidFile) << planted;
+    }
+  }
+  EXPECT_EQ(std::filesystem::file_size(native("victim")), 8u);
+}
+
 TEST_F(PlatformPosixTest, MoveRefusesAnExistingTargetAndDeleteReportsMissingFiles) {
   std::ofstream(native("from")) << "x";
   std::ofstream(native("to")) << "y";
