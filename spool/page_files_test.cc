@@ -392,24 +392,19 @@ TEST_F(PageFilesTest, FaultSweepLeavesNoFilesBehind) {
   int operations = platform::testing::fileOperations();
   int allocations = platform::testing::zeroedAllocations();
   ASSERT_GT(operations, 20);
-  for (int nth = 1; nth <= operations + 1; ++nth) {
+  // Runs the job with one fault armed, and checks what must hold after it.
+  auto runWith = [&](const char* what, int nth, void (*arm)(int)) {
     platform::testing::reset();
     platform::testing::setDocumentsFolder(folder.path().string());
-    platform::testing::failFileOperation(nth);
+    arm(nth);
     device.clear();
     testsupport::runJob(device, pages);
-    EXPECT_TRUE(folder.fileNames().empty()) << "file operation " << nth;
-    EXPECT_EQ(platform::testing::openFiles(), 0) << "file operation " << nth;
-  }
-  for (int nth = 1; nth <= allocations + 1; ++nth) {
-    platform::testing::reset();
-    platform::testing::setDocumentsFolder(folder.path().string());
-    platform::testing::failZeroedAllocation(nth);
-    device.clear();
-    testsupport::runJob(device, pages);
-    EXPECT_TRUE(folder.fileNames().empty()) << "allocation " << nth;
-    EXPECT_EQ(platform::testing::liveZeroedBlocks(), 0) << "allocation " << nth;
-  }
+    EXPECT_TRUE(folder.fileNames().empty()) << what << " " << nth;
+    EXPECT_EQ(platform::testing::openFiles(), 0) << what << " " << nth;
+    EXPECT_EQ(platform::testing::liveZeroedBlocks(), 0) << what << " " << nth;
+  };
+  for (int nth = 1; nth <= operations + 1; ++nth) runWith("file operation", nth, platform::testing::failFileOperation);
+  for (int nth = 1; nth <= allocations + 1; ++nth) runWith("allocation", nth, platform::testing::failZeroedAllocation);
 }
 
 }  // namespace

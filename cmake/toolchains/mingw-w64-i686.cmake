@@ -1,15 +1,4 @@
-# Cross build of the 32-bit Windows DLL with mingw-w64 (POSIX thread model;
-# the runtime is linked statically, so no thread DLL is needed at run time).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the 32-bit Windows DLL with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(QMX_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QMX_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QMX_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${QMX_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QMX_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
