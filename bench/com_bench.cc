@@ -6,9 +6,9 @@
 #include "bench/bench_registry.h"
 #include "bench/job_driver.h"
 #include "plugin/module.h"
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 #include "spool/job_control.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 
 namespace bench {
 namespace {
@@ -56,7 +56,7 @@ void comJob(benchmark::State& state, Raster kind, Spooling spooling, Encoding en
   if (device.bytesWritten() == 0) state.SkipWithError("the job sent nothing");
   state.counters["stream"] = static_cast<double>(device.bytesWritten());
   setRates(state, page.size() * kJobPages);
-  spool::resetJobState();
+  jobstate::resetJobState();
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <map>
 
 #include "bench/bench_registry.h"
-#include "bench/byte_loop_encoder.h"
+#include "output/byte_loop_encoder.h"
 #include "bench/rasters.h"
 #include "output/band_encoder.h"
 #include "output/run_length.h"
@@ -117,7 +117,7 @@ void registerEncoderBenchmarks(Raster kind) {
   std::string suffix = std::string("/") + rasterName(kind);
   addBenchmark("Memcpy" + suffix, copy, kind);
   addBenchmark("Memchr" + suffix, search, kind);
-  addBenchmark("RunLengthByteLoop" + suffix, runLength, kind, &encodeRunLengthByteLoop);
+  addBenchmark("RunLengthByteLoop" + suffix, runLength, kind, &output::encodeRunLengthByteLoop);
   addBenchmark("RunLength" + suffix, runLength, kind, &output::encodeRunLength);
   addBenchmark("Band" + suffix, band, kind);
   if (kind == Raster::kReceipt || kind == Raster::kBlank) addBenchmark("Trim" + suffix, trim, kind);

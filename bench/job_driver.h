@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 #include "settings/devmode_layout.h"
 
 namespace bench {

@@ -18,7 +18,7 @@
 #include "bench/rasters.h"
 #include "platform/fault_injection.h"
 #include "spool/job_control.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "spool/line_store.h"
 
 int main(int argc, char** argv) {
@@ -60,9 +60,9 @@ int main(int argc, char** argv) {
   }
 
   spool::commandCallback(device.devobj(), spool::kStartJob);
-  std::size_t bufferBytes = static_cast<std::size_t>(spool::jobState.pageBufferLines) * bench::kLineBytes;
-  bool memory = spool::jobState.memorySpool;
-  std::uint32_t lines = spool::jobState.settings.pageLines;
+  std::size_t bufferBytes = static_cast<std::size_t>(jobstate::jobState.pageBufferLines) * bench::kLineBytes;
+  bool memory = jobstate::jobState.memorySpool;
+  std::uint32_t lines = jobstate::jobState.settings.pageLines;
   std::uint8_t line[bench::kLineBytes];
   for (int p = 0; p < pages; ++p) {
     spool::commandCallback(device.devobj(), spool::kStartPage);

@@ -4,7 +4,7 @@
 #include "bench/bench_registry.h"
 #include "bench/job_driver.h"
 #include "spool/job_control.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "spool/line_store.h"
 #include "spool/page_files.h"
 
@@ -33,7 +33,7 @@ void job(benchmark::State& state, Raster kind, Spooling spooling, Encoding encod
   if (device.bytesWritten() == 0) state.SkipWithError("the job sent nothing");
   state.counters["stream"] = static_cast<double>(device.bytesWritten());
   setRates(state, page.size() * kJobPages);
-  spool::resetJobState();
+  jobstate::resetJobState();
 }
 
 // One page of calls per iteration into the same page slots.
@@ -48,10 +48,10 @@ void storeInMemory(benchmark::State& state) {
   for (auto _ : state) {
     for (std::uint32_t i = 0; i < lines; ++i) spool::storeRasterLine(page.data() + i * kLineBytes, kLineBytes);
     benchmark::ClobberMemory();
-    spool::jobState.oddPageLines = 0;
+    jobstate::jobState.oddPageLines = 0;
   }
   setRates(state, page.size());
-  spool::resetJobState();
+  jobstate::resetJobState();
 }
 
 // Each call opens, seeks, writes and closes the page file; the file is
@@ -62,7 +62,7 @@ void storeInFile(benchmark::State& state) {
   device.configure(Spooling::kFile, Encoding::kBlock);
   spool::commandCallback(device.devobj(), spool::kStartJob);
   spool::commandCallback(device.devobj(), spool::kStartPage);
-  if (spool::jobState.memorySpool) state.SkipWithError("the job did not spool to files");
+  if (jobstate::jobState.memorySpool) state.SkipWithError("the job did not spool to files");
   const auto& page = pageOf(Raster::kReceipt);
   constexpr std::uint32_t kLines = 512;
   for (auto _ : state) {
@@ -73,7 +73,7 @@ void storeInFile(benchmark::State& state) {
   }
   setRates(state, std::uint64_t{kLines} * kLineBytes);
   spool::commandCallback(device.devobj(), spool::kEndJob);
-  spool::resetJobState();
+  jobstate::resetJobState();
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "fuzz/fuzz_input.h"
 #include "platform/platform.h"
 #include "plugin/module.h"
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 #include "settings/devmode_layout.h"
 
 namespace {

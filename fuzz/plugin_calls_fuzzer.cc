@@ -31,10 +31,10 @@
 #include "host/driver_interface.h"
 #include "platform/fault_injection.h"
 #include "plugin/module.h"
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 #include "settings/devmode_layout.h"
 #include "settings/job_settings.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "testing/paper_model.h"
 
 namespace {
@@ -154,7 +154,7 @@ class Run {
 
  private:
   void prepare() {
-    spool::resetJobState();  // each input starts from a freshly loaded module
+    jobstate::resetJobState();  // each input starts from a freshly loaded module
     platform::testing::reset();
     pointPlatformAtFolders();
     plugin::testing::failFrameAllocation(0);

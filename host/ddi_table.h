@@ -9,8 +9,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "plugin/ddi.h"
-#include "plugin/printsys.h"
+#include "printsys/ddi.h"
+#include "printsys/printsys.h"
 
 namespace host {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace host {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace host {
 

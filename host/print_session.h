@@ -36,7 +36,7 @@
 
 #include "host/driver_interface.h"
 #include "host/module_loader.h"
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace host {
 

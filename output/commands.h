@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "jobstate/raster_line.h"
+
 namespace commands {
 
 inline constexpr std::uint8_t kESC = 0x1B;
@@ -30,8 +32,8 @@ inline constexpr std::uint8_t kCutI = 'i';         // ESC i (cutKind 1)
 inline constexpr std::uint8_t kCutM = 'm';         // ESC m (cutKind 0)
 
 // Geometry of the head.
-inline constexpr std::uint32_t kLineBytes = 72;
-inline constexpr std::uint32_t kLineDots = 576;
+inline constexpr std::uint32_t kLineBytes = jobstate::kLineBytes;
+inline constexpr std::uint32_t kLineDots = jobstate::kLineDots;
 
 // Raster block mode byte: bits 7-6 the block level, bit 2 run-length
 // encoded, bits 1-0 always set.

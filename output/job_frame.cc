@@ -4,7 +4,7 @@
 
 #include "output/commands.h"
 #include "output/printer_port.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 
 namespace output {
 namespace {
@@ -22,7 +22,7 @@ struct Group {
 }  // namespace
 
 void sendJobPreamble(DEVOBJ* pdevobj) {
-  const JobSettings& s = spool::jobState.settings;
+  const JobSettings& s = jobstate::jobState.settings;
   Group group;
   group.append(commands::gsE(s.gsEValue));
   group.append(commands::fsE(s.fsEValue));
@@ -31,7 +31,7 @@ void sendJobPreamble(DEVOBJ* pdevobj) {
 }
 
 void sendCutTrailer(DEVOBJ* pdevobj, bool isLastPage) {
-  const JobSettings& s = spool::jobState.settings;
+  const JobSettings& s = jobstate::jobState.settings;
   if (!(s.cutMode == 1 || (s.cutMode == 2 && isLastPage))) return;
   Group group;
   if (s.markMode != 0) {

@@ -2,7 +2,7 @@
 #ifndef QMX_OUTPUT_JOB_FRAME_H_
 #define QMX_OUTPUT_JOB_FRAME_H_
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace output {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "testing/test_support.h"
 
 namespace {
@@ -13,7 +13,7 @@ class JobFrameTest : public ::testing::Test {
  protected:
   void SetUp() override { testsupport::resetAll(); }
   void TearDown() override { testsupport::resetAll(); }
-  JobSettings& s = spool::jobState.settings;
+  JobSettings& s = jobstate::jobState.settings;
   testsupport::CapturingDevice device;
 };
 

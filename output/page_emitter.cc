@@ -8,7 +8,7 @@
 #include "output/printer_port.h"
 #include "output/run_length.h"
 #include "platform/platform.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "transform/trim.h"
 
 namespace output {
@@ -69,11 +69,11 @@ void allocateEncodeBuffer(Emission& e, std::uint32_t lines) {
 }
 
 void sendPageFromBuffer(Emission& e, std::uint16_t pageNumber, bool isLastPage) {
-  spool::JobState& job = spool::jobState;
+  jobstate::JobState& job = jobstate::jobState;
   bool odd = (pageNumber & 1) != 0;
   const std::uint8_t* source = odd ? job.pageBufferOdd : job.pageBufferEven;
   std::uint32_t& counter = odd ? job.oddPageLines : job.evenPageLines;
-  std::uint64_t lines = static_cast<std::uint64_t>(counter) + spool::marginLines(e.settings, pageNumber);
+  std::uint64_t lines = static_cast<std::uint64_t>(counter) + jobstate::marginLines(e.settings, pageNumber);
   // The store never fills more than the buffer; stay inside it regardless.
   auto remaining = static_cast<std::uint32_t>(std::min<std::uint64_t>(lines, source ? job.pageBufferLines : 0));
   if (trimsLastPage(e.settings, isLastPage)) remaining = transform::trimPageBuffer(source, remaining);
@@ -112,7 +112,7 @@ std::uint32_t readLines(platform::FileHandle file, std::uint8_t* area, std::uint
 }
 
 bool sendPageFromFile(Emission& e, bool isLastPage) {
-  const platform::WChar* path = spool::jobState.pageFilePath;
+  const platform::WChar* path = jobstate::jobState.pageFilePath;
   if (trimsLastPage(e.settings, isLastPage)) transform::trimPageFile();
   platform::FileHandle file =
       platform::openFile(path, platform::FileAccess::kRead, platform::FileDisposition::kOpenAlways);
@@ -141,8 +141,8 @@ void sendFeeds(DEVOBJ* pdevobj, const JobSettings& s, bool isLastPage) {
 // A page that cannot be sent is dropped, so the next page of the same
 // parity starts on an empty buffer instead of behind the unsent lines.
 void dropPage(std::uint16_t pageNumber) {
-  if (!spool::jobState.memorySpool) return;
-  ((pageNumber & 1) != 0 ? spool::jobState.oddPageLines : spool::jobState.evenPageLines) = 0;
+  if (!jobstate::jobState.memorySpool) return;
+  ((pageNumber & 1) != 0 ? jobstate::jobState.oddPageLines : jobstate::jobState.evenPageLines) = 0;
 }
 
 }  // namespace
@@ -154,9 +154,9 @@ bool emitPage(DEVOBJ* pdevobj, std::uint16_t pageNumber, bool isLastPage) {
     return false;
   }
   if (!platform::keepSystemAwake()) platform::debugText(kKeepAwakeFailed);
-  Emission e{pdevobj, spool::jobState.settings, workArea};
+  Emission e{pdevobj, jobstate::jobState.settings, workArea};
   bool sent = true;
-  if (spool::jobState.memorySpool) {
+  if (jobstate::jobState.memorySpool) {
     sendPageFromBuffer(e, pageNumber, isLastPage);
   } else {
     sent = sendPageFromFile(e, isLastPage);

@@ -6,12 +6,12 @@
 
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "testing/test_support.h"
 
 namespace {
 
-using spool::jobState;
+using jobstate::jobState;
 using testsupport::Bytes;
 using testsupport::CapturingDevice;
 

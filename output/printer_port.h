@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace output {
 

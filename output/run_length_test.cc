@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "bench/byte_loop_encoder.h"
+#include "output/byte_loop_encoder.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void expectSameAsByteLoop(const Bytes& input) {
   Bytes fast(2 * input.size() + (input.empty() ? 1 : 0)), slow(fast.size());
   std::uint32_t fastLength = 7, slowLength = 9;
   output::encodeRunLength(fast.data(), &fastLength, exact.data(), n);
-  bench::encodeRunLengthByteLoop(slow.data(), &slowLength, exact.data(), n);
+  output::encodeRunLengthByteLoop(slow.data(), &slowLength, exact.data(), n);
   ASSERT_EQ(fastLength, slowLength);
   fast.resize(fastLength);
   slow.resize(slowLength);

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "plugin/module.h"
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace frametest {
 

@@ -7,8 +7,8 @@
 
 #include <cstddef>
 
-#include "plugin/ddi.h"
-#include "plugin/printsys.h"
+#include "printsys/ddi.h"
+#include "printsys/printsys.h"
 
 namespace plugin {
 

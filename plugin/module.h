@@ -8,7 +8,7 @@
 #include <new>
 #include <utility>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 #if defined(_WIN32)
 #define QMX_EXPORT

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace plugin {
 

@@ -5,7 +5,6 @@
 #include <array>
 #include <string>
 
-#include "host/driver_interface.h"
 #include "platform/platform.h"
 #include "plugin/frame_test_support.h"
 
@@ -91,32 +90,6 @@ TEST_F(PluginObjectTest, GetInfoAnswersEachModeAsPublished) {
     EXPECT_EQ(needed, c.needed) << c.what;
     EXPECT_EQ(buffer, (std::array<std::uint32_t, 4>{c.stored, kFill, kFill, kFill})) << c.what;
   }
-}
-
-TEST_F(PluginObjectTest, DriverInterfaceIsQueriedOnceAndReleasedOnce) {
-  host::DriverInterface driver;
-  EXPECT_EQ(plugin_->PublishDriverInterface(&driver), kS_OK);
-  EXPECT_EQ(plugin_->PublishDriverInterface(&driver), kS_OK);
-  EXPECT_EQ(driver.driverQueries(), 1);
-  EXPECT_EQ(driver.outstanding(), 1);
-  destroy();
-  EXPECT_EQ(driver.releases(), 1);
-  EXPECT_EQ(driver.outstanding(), 0);
-}
-
-TEST_F(PluginObjectTest, DisableDriverReleasesAndALaterPublicationQueriesAgain) {
-  host::DriverInterface notDriver(/*offersDriverInterface=*/false), driver;
-  EXPECT_EQ(plugin_->PublishDriverInterface(&notDriver), kE_FAIL);
-  EXPECT_EQ(plugin_->PublishDriverInterface(nullptr), kE_FAIL);
-  EXPECT_EQ(plugin_->PublishDriverInterface(&driver), kS_OK) << "a refusal is asked again";
-  EXPECT_EQ(plugin_->DisableDriver(), kS_OK);
-  EXPECT_EQ(plugin_->DisableDriver(), kS_OK);
-  EXPECT_EQ(driver.releases(), 1);
-  EXPECT_EQ(plugin_->PublishDriverInterface(&driver), kS_OK);
-  EXPECT_EQ(driver.driverQueries(), 2);
-  destroy();
-  EXPECT_EQ(driver.outstanding(), 0);
-  EXPECT_EQ(notDriver.outstanding(), 0);
 }
 
 TEST_F(PluginObjectTest, GetImplementedMethodNamesEveryMethodButFive) {

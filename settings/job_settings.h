@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 // Every field is range-checked once, by loadJobSettings; readers use the
 // values as they stand.

@@ -8,7 +8,7 @@
 #ifndef QMX_SETTINGS_PRIVATE_DEVMODE_H_
 #define QMX_SETTINGS_PRIVATE_DEVMODE_H_
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace settings {
 

@@ -5,12 +5,16 @@
 
 #include "output/job_frame.h"
 #include "output/page_emitter.h"
-#include "output/commands.h"
 #include "platform/platform.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
+#include "jobstate/raster_line.h"
 #include "spool/page_files.h"
 
 namespace spool {
+
+using jobstate::jobState;
+using jobstate::releasePageBuffers;
+using jobstate::kNameChars;
 namespace {
 
 constexpr const platform::WChar* kNoSpoolFolder = QMX_WIDE("UNI:一時ファイルを作れないのでメモリに保持\n");
@@ -40,7 +44,7 @@ void abandonOpenJob() {
 void allocatePageBuffers() {
   const JobSettings& s = jobState.settings;
   std::uint32_t lines = s.firstPageExtraLines + s.topMarginLines + s.pageLines;
-  std::size_t bytes = static_cast<std::size_t>(lines) * commands::kLineBytes;
+  std::size_t bytes = static_cast<std::size_t>(lines) * jobstate::kLineBytes;
   jobState.pageBufferOdd = static_cast<std::uint8_t*>(platform::allocZeroed(bytes));
   jobState.pageBufferEven = static_cast<std::uint8_t*>(platform::allocZeroed(bytes));
   if (jobState.pageBufferOdd == nullptr || jobState.pageBufferEven == nullptr) {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 namespace spool {
 

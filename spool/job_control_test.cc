@@ -5,13 +5,13 @@
 #include <string>
 
 #include "platform/fault_injection.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "spool/line_store.h"
 #include "testing/test_support.h"
 
 namespace {
 
-using spool::jobState;
+using jobstate::jobState;
 using testsupport::Bytes;
 using testsupport::CapturingDevice;
 using testsupport::Page;

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "output/commands.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
+#include "jobstate/raster_line.h"
 #include "spool/page_files.h"
 
 namespace spool {
+
+using jobstate::jobState;
+using jobstate::marginLines;
 namespace {
 
 // A call lands in the slot after the page's stored lines. Calls past the
@@ -21,8 +24,8 @@ void storeInBuffer(const std::uint8_t* data, std::uint32_t length) {
   if (buffer == nullptr) return;
   std::uint64_t slot = static_cast<std::uint64_t>(marginLines(jobState.settings, jobState.pageNumber)) + counter;
   if (slot >= jobState.pageBufferLines) return;
-  std::uint64_t offset = slot * commands::kLineBytes;
-  std::uint64_t room = static_cast<std::uint64_t>(jobState.pageBufferLines) * commands::kLineBytes - offset;
+  std::uint64_t offset = slot * jobstate::kLineBytes;
+  std::uint64_t room = static_cast<std::uint64_t>(jobState.pageBufferLines) * jobstate::kLineBytes - offset;
   std::size_t copy = static_cast<std::size_t>(std::min<std::uint64_t>(length, room));
   if (copy > 0) std::memcpy(buffer + offset, data, copy);
   ++counter;

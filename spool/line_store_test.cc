@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "spool/job_control.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "testing/test_support.h"
 
 namespace {
 
-using spool::jobState;
+using jobstate::jobState;
 using testsupport::CapturingDevice;
 
 class LineStoreTest : public ::testing::Test {

@@ -5,11 +5,15 @@
 #include <iterator>
 #include <string_view>
 
-#include "output/commands.h"
 #include "platform/platform.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
+#include "jobstate/raster_line.h"
 
 namespace spool {
+
+using jobstate::jobState;
+using jobstate::marginLines;
+using jobstate::kNameChars;
 namespace {
 
 constexpr const platform::WChar* kStemPrefix = QMX_WIDE("\\QMX$$");
@@ -138,7 +142,7 @@ void createPageFile() {
   notePageFile(jobState.pageFileNumber, true);
   std::uint32_t lines = marginLines(jobState.settings, jobState.pageNumber);
   if (lines > 0) {
-    std::uint32_t bytes = lines * commands::kLineBytes;
+    std::uint32_t bytes = lines * jobstate::kLineBytes;
     void* zeros = platform::allocZeroed(bytes);
     if (zeros != nullptr) {
       std::uint32_t written = 0;

@@ -36,7 +36,7 @@ void appendPageNumber(std::uint16_t pageNumber);
 void selectPageFile(std::uint16_t pageNumber);
 
 // Records that page `pageNumber`'s file may be on disk (see
-// JobState::pageFilesOnDisk), or that it is gone.
+// jobstate::JobState::pageFilesOnDisk), or that it is gone.
 void notePageFile(std::uint16_t pageNumber, bool onDisk);
 // Deletes page `pageNumber`'s file, leaving pageFilePath naming it. A
 // failure keeps the page noted, for deleteNotedPageFiles to try again.

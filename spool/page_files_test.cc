@@ -9,13 +9,13 @@
 
 #include "platform/fault_injection.h"
 #include "spool/job_control.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "spool/line_store.h"
 #include "testing/test_support.h"
 
 namespace {
 
-using spool::jobState;
+using jobstate::jobState;
 using testsupport::Bytes;
 using testsupport::CapturingDevice;
 using testsupport::Page;

@@ -8,7 +8,7 @@
 
 #include "platform/fault_injection.h"
 #include "spool/job_control.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "spool/line_store.h"
 
 namespace testsupport {
@@ -128,7 +128,7 @@ void runJob(CapturingDevice& device, const std::vector<Page>& pages) {
 }
 
 void resetAll() {
-  spool::resetJobState();
+  jobstate::resetJobState();
   platform::testing::reset();
   // No INI file unless a test writes one.
   platform::testing::setProfileFolder("/nonexistent/qmx415u-test-ini");

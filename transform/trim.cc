@@ -3,14 +3,14 @@
 #include <bit>
 #include <cstring>
 
-#include "output/commands.h"
 #include "platform/platform.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
+#include "jobstate/raster_line.h"
 
 namespace transform {
 namespace {
 
-constexpr std::uint32_t kLine = commands::kLineBytes;
+constexpr std::uint32_t kLine = jobstate::kLineBytes;
 constexpr std::uint32_t kScanBytes = 128 * kLine;
 // Blank tails are skipped this many lines at a time.
 constexpr std::uint32_t kStrideLines = 8;
@@ -109,7 +109,7 @@ bool copyFileContents(const platform::WChar* from, const platform::WChar* to) {
 
 // Deletes the scratch file, remembering for the end of the job whether it
 // is still there.
-void removeScratch(const platform::WChar* path) { spool::jobState.scratchOnDisk = !platform::deleteFile(path); }
+void removeScratch(const platform::WChar* path) { jobstate::jobState.scratchOnDisk = !platform::deleteFile(path); }
 
 }  // namespace
 
@@ -122,8 +122,8 @@ std::uint32_t trimPageBuffer(const std::uint8_t* page, std::uint32_t lineCount) 
 }
 
 void trimPageFile() {
-  const platform::WChar* pagePath = spool::jobState.pageFilePath;
-  const platform::WChar* scratchPath = spool::jobState.scratchFilePath;
+  const platform::WChar* pagePath = jobstate::jobState.pageFilePath;
+  const platform::WChar* scratchPath = jobstate::jobState.scratchFilePath;
   std::uint64_t lastInk = 0;
   if (!findLastInk(pagePath, &lastInk)) return;
 
@@ -131,7 +131,7 @@ void trimPageFile() {
   if (page == platform::kInvalidFile) return;
   FileHandle scratch =
       platform::openFile(scratchPath, platform::FileAccess::kWrite, platform::FileDisposition::kCreateAlways);
-  if (scratch != platform::kInvalidFile) spool::jobState.scratchOnDisk = true;
+  if (scratch != platform::kInvalidFile) jobstate::jobState.scratchOnDisk = true;
   bool copied = scratch != platform::kInvalidFile && copyInkedLines(page, scratch, lastInk);
   platform::closeFile(page);
   platform::closeFile(scratch);
@@ -144,7 +144,7 @@ void trimPageFile() {
     return;
   }
   if (platform::moveFile(scratchPath, pagePath)) {
-    spool::jobState.scratchOnDisk = false;
+    jobstate::jobState.scratchOnDisk = false;
     return;
   }
   if (copyFileContents(scratchPath, pagePath)) {
@@ -154,7 +154,7 @@ void trimPageFile() {
   // Neither the rename nor the copy took, and the page file is gone: the
   // scratch file is the only whole copy of the page, so the page is sent
   // from there. The end of the job deletes it.
-  std::memcpy(spool::jobState.pageFilePath, scratchPath, sizeof spool::jobState.pageFilePath);
+  std::memcpy(jobstate::jobState.pageFilePath, scratchPath, sizeof jobstate::jobState.pageFilePath);
 }
 
 }  // namespace transform

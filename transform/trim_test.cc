@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "platform/fault_injection.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "testing/test_support.h"
 
 namespace {
@@ -44,8 +44,8 @@ class TrimPageFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::resetAll();
-    setName(spool::jobState.pageFilePath, pagePath());
-    setName(spool::jobState.scratchFilePath, (folder.path() / "QMX$$0001.TMP").string());
+    setName(jobstate::jobState.pageFilePath, pagePath());
+    setName(jobstate::jobState.scratchFilePath, (folder.path() / "QMX$$0001.TMP").string());
   }
   void TearDown() override { testsupport::resetAll(); }
 
@@ -119,20 +119,20 @@ TEST_F(TrimPageFileTest, PageIsNeverLostWhenTwoStepsFail) {
   for (int first = 1; first <= 14; ++first) {
     for (int second = first + 1; second <= 15; ++second) {
       writePage(page);
-      setName(spool::jobState.pageFilePath, pagePath());
-      spool::jobState.scratchOnDisk = false;
+      setName(jobstate::jobState.pageFilePath, pagePath());
+      jobstate::jobState.scratchOnDisk = false;
       platform::testing::reset();
       platform::testing::failFileOperations({first, second});
       transform::trimPageFile();
       platform::testing::reset();
-      std::string sentFrom = platform::toUtf8(spool::jobState.pageFilePath,
-                                              platform::wideLength(spool::jobState.pageFilePath));
+      std::string sentFrom = platform::toUtf8(jobstate::jobState.pageFilePath,
+                                              platform::wideLength(jobstate::jobState.pageFilePath));
       std::ifstream in(sentFrom, std::ios::binary);
       Bytes after(std::istreambuf_iterator<char>(in), {});
       EXPECT_TRUE(after == page || after == trimmed) << "operations " << first << " and " << second;
       std::vector<std::string> names = folder.fileNames();
       bool scratchLeft = std::find(names.begin(), names.end(), scratchName) != names.end();
-      EXPECT_EQ(scratchLeft, spool::jobState.scratchOnDisk) << "operations " << first << " and " << second;
+      EXPECT_EQ(scratchLeft, jobstate::jobState.scratchOnDisk) << "operations " << first << " and " << second;
       for (const std::string& name : names) std::filesystem::remove(folder.path() / name);
     }
   }

@@ -11,7 +11,7 @@
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "spool/job_control.h"
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 #include "spool/line_store.h"
 #include "testing/test_support.h"
 

@@ -1,8 +1,8 @@
-#include "spool/job_state.h"
+#include "jobstate/job_state.h"
 
 #include "platform/platform.h"
 
-namespace spool {
+namespace jobstate {
 
 JobState jobState;
 
@@ -23,4 +23,4 @@ void resetJobState() {
   jobState = JobState{};
 }
 
-}  // namespace spool
+}  // namespace jobstate

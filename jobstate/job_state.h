@@ -2,8 +2,8 @@
 //
 // The print system drives one job at a time per process from one thread, so
 // the state is shared by every plug-in object and is not locked.
-#ifndef QMX_SPOOL_JOB_STATE_H_
-#define QMX_SPOOL_JOB_STATE_H_
+#ifndef QMX_JOBSTATE_JOB_STATE_H_
+#define QMX_JOBSTATE_JOB_STATE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include "platform/wide.h"
 #include "settings/job_settings.h"
 
-namespace spool {
+namespace jobstate {
 
 // Length of each file-name string, terminator included.
 inline constexpr std::size_t kNameChars = 256;
@@ -60,6 +60,6 @@ void releasePageBuffers(JobState& state);
 // Back to the state of a freshly loaded module (frees buffers). For tests.
 void resetJobState();
 
-}  // namespace spool
+}  // namespace jobstate
 
-#endif  // QMX_SPOOL_JOB_STATE_H_
+#endif  // QMX_JOBSTATE_JOB_STATE_H_

@@ -4,13 +4,13 @@
 // On Windows the records come from winddi.h (included by printsys.h); the
 // other builds declare them here. Only SURFOBJ is looked into (its dhpdev
 // field); every other record is passed along untouched.
-#ifndef QMX_PLUGIN_DDI_H_
-#define QMX_PLUGIN_DDI_H_
+#ifndef QMX_PRINTSYS_DDI_H_
+#define QMX_PRINTSYS_DDI_H_
 
 #include <cstdint>
 #include <type_traits>
 
-#include "plugin/printsys.h"
+#include "printsys/printsys.h"
 
 #if !defined(_WIN32)
 using FLONG = ULONG;
@@ -183,4 +183,4 @@ inline Fn fromRowPointer(RowPointer pointer) {
 
 }  // namespace ddi
 
-#endif  // QMX_PLUGIN_DDI_H_
+#endif  // QMX_PRINTSYS_DDI_H_

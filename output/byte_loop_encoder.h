@@ -2,12 +2,12 @@
 // baseline that the benchmarks measure the word-at-a-time encoder against,
 // and the reference that the unit tests compare it with. Header-only so
 // that both can use this one copy.
-#ifndef QMX_BENCH_BYTE_LOOP_ENCODER_H_
-#define QMX_BENCH_BYTE_LOOP_ENCODER_H_
+#ifndef QMX_OUTPUT_BYTE_LOOP_ENCODER_H_
+#define QMX_OUTPUT_BYTE_LOOP_ENCODER_H_
 
 #include <cstdint>
 
-namespace bench {
+namespace output {
 
 // Same contract and same bytes as output::encodeRunLength.
 inline void encodeRunLengthByteLoop(std::uint8_t* output, std::uint32_t* outputLength, const std::uint8_t* input,
@@ -27,6 +27,6 @@ inline void encodeRunLengthByteLoop(std::uint8_t* output, std::uint32_t* outputL
   *outputLength = written;
 }
 
-}  // namespace bench
+}  // namespace output
 
-#endif  // QMX_BENCH_BYTE_LOOP_ENCODER_H_
+#endif  // QMX_OUTPUT_BYTE_LOOP_ENCODER_H_

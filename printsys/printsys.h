@@ -4,8 +4,8 @@
 // On Windows the basic COM and GDI types come from the system headers; the
 // rendering plug-in's own records have no header there and are declared here
 // for both builds. On other systems everything is declared here.
-#ifndef QMX_PLUGIN_PRINTSYS_H_
-#define QMX_PLUGIN_PRINTSYS_H_
+#ifndef QMX_PRINTSYS_PRINTSYS_H_
+#define QMX_PRINTSYS_PRINTSYS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -268,4 +268,4 @@ class IPrintOemUni : public IUnknown {
                                               BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) = 0;
 };
 
-#endif  // QMX_PLUGIN_PRINTSYS_H_
+#endif  // QMX_PRINTSYS_PRINTSYS_H_
