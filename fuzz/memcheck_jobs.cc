@@ -18,6 +18,7 @@
 #include "emulator/emulator.h"
 #include "host/module_loader.h"
 #include "host/print_session.h"
+#include "host/process.h"
 
 namespace {
 
@@ -68,13 +69,8 @@ int main(int argc, char** argv) {
     if (session->close() != printsys::kS_OK) complain("DllCanUnloadNow refuses after the session");
   }
 
-  host::SessionOptions options;
-  options.workDir = (fs::temp_directory_path() / ("qmx415u-memcheck-" + std::to_string(::getpid()))).string();
-  fs::create_directories(options.workDir);
-  host::JobResult single = host::printJob(*module, crosscheck::fileSpooledProbeJob(), options);
-  checkJob("single file-spooled job", single, options.workDir);
-  std::error_code ec;
-  fs::remove_all(options.workDir, ec);
+  host::JobResult single = host::printJob(*module, crosscheck::fileSpooledProbeJob());
+  checkJob("single file-spooled job", single, host::processFolders(&error)->workDir);
 
   std::printf("%zu jobs and one single job: %s\n", jobs.size(), failures == 0 ? "passed" : "FAILED");
   return failures == 0 ? 0 : 1;

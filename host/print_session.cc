@@ -8,6 +8,9 @@
 #include <system_error>
 
 #include "host/ddi_table.h"
+#include "host/job_stream.h"
+#include "host/process.h"
+#include "host/session_device.h"
 #include "settings/devmode_layout.h"
 
 #if !defined(_WIN32)
@@ -19,9 +22,6 @@ namespace {
 
 constexpr const char* kIniFileName = "QMXI415U.INI";
 constexpr const char* kIniSection = "QMX415U";
-constexpr const char* kIniDirEnv = "QMX415U_INI_DIR";
-constexpr const char* kSpoolDirEnv = "QMX415U_SPOOL_DIR";
-
 // Every method name of the plug-in interface, asked of GetImplementedMethod.
 constexpr const char* kMethodNames[] = {
     "QueryInterface",    "AddRef",          "Release",        "GetInfo",          "DevMode",
@@ -48,68 +48,7 @@ bool fail(std::string* error, std::string reason) {
   return false;
 }
 
-void setEnvironment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
-// A new folder only this user can use.
-std::string makePrivateFolder(std::string* error) {
-  std::error_code ec;
-  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-  if (ec) base = ".";
-#if defined(_WIN32)
-  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-    std::filesystem::path candidate = base / ("qmx415u-host-" + std::to_string(std::rand()));
-    if (std::filesystem::create_directory(candidate, ec)) return candidate.string();
-  }
-#else
-  std::string pattern = (base / "qmx415u-host-XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) return pattern;
-#endif
-  if (error != nullptr) *error = "cannot create a temporary folder under " + base.string();
-  return {};
-}
-
 }  // namespace
-
-// The device as the host keeps it. The plug-in reads only pdevOEM,
-// pPublicDM, pOEMDM and pDrvProcs; hEngine, the print system's own handle,
-// leads the spool-write callback back here.
-struct PrintSession::Device {
-  DEVOBJ devobj{};
-  DRVPROCS procs{};
-  DEVMODEW publicDM{};
-  Record record{};
-  std::vector<std::vector<std::uint8_t>> writes;
-
-  Device() {
-    devobj.dwSize = sizeof(DEVOBJ);
-    devobj.hEngine = this;
-    devobj.pPublicDM = &publicDM;
-    devobj.pOEMDM = record.data();
-    devobj.pDrvProcs = &procs;
-    procs.DrvWriteSpoolBuf = &writeSpoolBuf;
-    const char name[] = "QMX415U";
-    for (std::size_t i = 0; i + 1 < sizeof name; ++i) publicDM.dmDeviceName[i] = static_cast<WCHAR>(name[i]);
-    publicDM.dmSize = sizeof(DEVMODEW);
-    publicDM.dmDriverExtra = static_cast<WORD>(kRecordBytes);
-    publicDM.dmFields = 0x00000004;  // DM_PAPERLENGTH
-  }
-
-  // Each call is one byte group, kept as it came.
-  static DWORD QMX_APIENTRY writeSpoolBuf(DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize) {
-    if (pdevobj == nullptr || pdevobj->hEngine == nullptr) return 0;
-    auto* device = static_cast<Device*>(pdevobj->hEngine);
-    const auto* bytes = static_cast<const std::uint8_t*>(pBuffer);
-    if (bytes == nullptr) cbSize = 0;
-    device->writes.emplace_back(bytes, bytes + cbSize);
-    return cbSize;
-  }
-};
 
 void applyFields(const RecordFields& f, Record& record) {
   std::uint8_t* r = record.data();
@@ -155,13 +94,9 @@ std::unique_ptr<PrintSession> PrintSession::open(PluginModule& module, const Ses
 }
 
 bool PrintSession::setUp(std::string* error) {
-  if (options_.workDir.empty()) {
-    workDir_ = makePrivateFolder(error);
-    if (workDir_.empty()) return false;
-    ownsWorkDir_ = true;
-  } else {
-    workDir_ = options_.workDir;
-  }
+  const ProcessFolders* folders = processFolders(error);
+  if (folders == nullptr) return false;
+  workDir_ = folders->workDir;
 
   void* pointer = nullptr;
   HRESULT hr = module_.getClassObject(printsys::kCLSID_OEMRENDER, printsys::kIID_IClassFactory, &pointer);
@@ -219,6 +154,13 @@ bool PrintSession::setUp(std::string* error) {
 PrintSession::~PrintSession() { close(); }
 
 HRESULT PrintSession::close() {
+  if (plugin_ != nullptr && jobRunning_) {
+    // A job left open: end it, so the plug-in frees its buffers and files.
+    INT iResult = 0;
+    plugin_->CommandCallback(&device_->devobj, 4, 0, nullptr, &iResult);
+    device_->sink = nullptr;
+    jobRunning_ = false;
+  }
   if (plugin_ != nullptr) {
     if (pdevEnabled_) plugin_->DisablePDEV(&device_->devobj);
     pdevEnabled_ = false;
@@ -226,17 +168,12 @@ HRESULT PrintSession::close() {
     plugin_->Release();
     plugin_ = nullptr;
   }
-  if (ownsWorkDir_) {
-    std::error_code ec;
-    std::filesystem::remove_all(workDir_, ec);
-    ownsWorkDir_ = false;
-  }
   return module_.canUnloadNow();
 }
 
 DEVOBJ* PrintSession::device() { return &device_->devobj; }
 
-bool PrintSession::prepareFolder(const std::optional<std::int32_t>& imageLine, std::string* error) {
+bool PrintSession::writeIniFile(const std::optional<std::int32_t>& imageLine, std::string* error) {
   const std::filesystem::path ini = std::filesystem::path(workDir_) / kIniFileName;
   std::error_code ec;
   if (imageLine) {
@@ -245,13 +182,12 @@ bool PrintSession::prepareFolder(const std::optional<std::int32_t>& imageLine, s
     if (!out) return fail(error, "cannot write " + ini.string());
   } else {
     std::filesystem::remove(ini, ec);
+    if (ec) return fail(error, "cannot remove " + ini.string() + ": " + ec.message());
   }
-  setEnvironment(kIniDirEnv, workDir_);
-  setEnvironment(kSpoolDirEnv, options_.spoolDir.empty() ? workDir_ : options_.spoolDir);
   return true;
 }
 
-Record PrintSession::jobRecord(const JobSpec& job) {
+Record PrintSession::jobRecord(const JobOptions& job) {
   if (job.rawRecord) return *job.rawRecord;
   Record wanted = defaultRecord_;
   applyFields(job.fields, wanted);
@@ -267,52 +203,31 @@ Record PrintSession::jobRecord(const JobSpec& job) {
 
 JobResult PrintSession::runJob(const JobSpec& job) {
   JobResult result;
-  if (plugin_ == nullptr) {
-    result.error = "the session is closed";
-    return result;
-  }
+  MemorySink sink;
   std::string error;
-  auto note = [&error](std::string what) {
-    if (error.empty()) error = std::move(what);
-  };
-
-  result.record = jobRecord(job);
-  if (!prepareFolder(job.imageLine, &error)) {
+  std::unique_ptr<JobStream> stream = JobStream::start(*this, job, sink, &error);
+  if (stream == nullptr) {
     result.error = error;
     return result;
   }
-  Device& d = *device_;
-  d.record = result.record;
-  d.publicDM.dmPaperLength = job.paperLength;
-  d.writes.clear();
-
-  auto command = [&](DWORD id) {
-    INT iResult = -1;
-    HRESULT hr = plugin_->CommandCallback(&d.devobj, id, 0, nullptr, &iResult);
-    if (hr != printsys::kS_OK) note(failed(("CommandCallback(" + std::to_string(id) + ")").c_str(), hr));
-    if (iResult != 0) note("CommandCallback(" + std::to_string(id) + ") left *piResult at " + std::to_string(iResult));
-    result.callbacks.emplace_back(id, d.writes.size());
-  };
-
-  command(1);
+  auto noteCallback = [&](DWORD id) { result.callbacks.emplace_back(id, stream->groupsWritten()); };
+  noteCallback(1);
   std::size_t done = 0;
   for (const Page& page : job.pages) {
-    command(2);
-    for (const RasterLine& line : page) {
-      RasterLine copy = line;  // the print system's band buffer, not the caller's
-      HRESULT hr = plugin_->FilterGraphics(&d.devobj, copy.data(), static_cast<DWORD>(copy.size()));
-      if (hr != printsys::kS_OK) note(failed("FilterGraphics", hr));
-    }
-    command(3);
+    stream->startPage();
+    noteCallback(2);
+    for (const RasterLine& line : page) stream->addLine(line);
+    stream->endPage();
+    noteCallback(3);
     if (job.onPageDone) job.onPageDone(++done, job.pages.size());
   }
-  command(4);
-
-  result.writes = std::move(d.writes);
-  d.writes.clear();
+  stream->end();
+  noteCallback(4);
+  result.ok = stream->ok();
+  result.error = stream->error();
+  result.record = stream->record();
+  result.writes = sink.takeGroups();
   for (const auto& group : result.writes) result.stream.insert(result.stream.end(), group.begin(), group.end());
-  result.ok = error.empty();
-  result.error = error;
   return result;
 }
 

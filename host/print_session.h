@@ -13,15 +13,14 @@
 //          GetImplementedMethod for every method name, DevMode SIZE then
 //          DEFAULT (on a zeroed record), EnableDriver, EnablePDEV with the
 //          host's own DDI table.
-// runJob(): writes the INI file, points the plug-in's platform layer at the
-//          work folder, then CommandCallback 1; per page 2, one FilterGraphics
-//          per line, 3; finally 4.
+// runJob(): a whole job through host::JobStream (host/job_stream.h): the
+//          INI file written, then CommandCallback 1; per page 2, one
+//          FilterGraphics per line, 3; finally 4.
 // close(): DisablePDEV, DisableDriver, Release, DllCanUnloadNow.
 //
-// The plug-in's platform layer finds the INI file and the spool folder
-// through the environment variables QMX415U_INI_DIR and QMX415U_SPOOL_DIR
-// (a loaded module has its own copy of that layer), so runJob sets both for
-// the whole process. Sessions are not thread-safe; run one job at a time.
+// The INI and spool folders are the process's, fixed once (host/process.h);
+// open() fixes the defaults when the program has not. Sessions are not
+// thread-safe; run one job at a time.
 #ifndef QMX_HOST_PRINT_SESSION_H_
 #define QMX_HOST_PRINT_SESSION_H_
 
@@ -36,14 +35,15 @@
 
 #include "host/driver_interface.h"
 #include "host/module_loader.h"
+#include "jobstate/raster_line.h"
 #include "printsys/printsys.h"
 
 namespace host {
 
-inline constexpr std::size_t kLineBytes = 72;
+inline constexpr std::size_t kLineBytes = jobstate::kLineBytes;
 inline constexpr std::size_t kRecordBytes = 572;
 
-using RasterLine = std::array<std::uint8_t, kLineBytes>;
+using RasterLine = jobstate::RasterLine;
 using Page = std::vector<RasterLine>;
 using Record = std::array<std::uint8_t, kRecordBytes>;
 
@@ -58,7 +58,8 @@ struct RecordFields {
 // Writes the given fields into a record.
 void applyFields(const RecordFields& fields, Record& record);
 
-struct JobSpec {
+// What a job runs with, besides its pages.
+struct JobOptions {
   // Used verbatim as the job's private record when set.
   std::optional<Record> rawRecord;
   // Otherwise the defaulted record with these fields, merged by the plug-in
@@ -68,6 +69,10 @@ struct JobSpec {
   std::int16_t paperLength = 2970;
   // ImageLine in QMXI415U.INI, section [QMX415U]; none: no INI file at all.
   std::optional<std::int32_t> imageLine;
+};
+
+// A whole job held in memory, for runJob.
+struct JobSpec : JobOptions {
   std::vector<Page> pages;
   // Called after each page's end-of-page call, with the pages done so far
   // and the job's page count (progress for long jobs).
@@ -89,13 +94,8 @@ struct JobResult {
   Record record{};
 };
 
+// The folders a job uses are the process's (host/process.h).
 struct SessionOptions {
-  // Folder for the INI file and the plug-in's spool files. Empty: a private
-  // temporary folder, removed again by close().
-  std::string workDir;
-  // Folder standing for the common-documents folder, where the plug-in
-  // keeps page files. Empty: workDir.
-  std::string spoolDir;
   // The print system's own DDI table given to EnablePDEV; none: ddiTable().
   std::optional<std::vector<DRVFN>> ddiTable;
   // False: the object given to PublishDriverInterface does not answer
@@ -113,6 +113,7 @@ class PrintSession {
   PrintSession(const PrintSession&) = delete;
   PrintSession& operator=(const PrintSession&) = delete;
 
+  // The whole job through a JobStream into memory.
   JobResult runJob(const JobSpec& job);
 
   // Tears the device and the object down and answers DllCanUnloadNow. Later
@@ -128,14 +129,16 @@ class PrintSession {
   const Record& defaultRecord() const { return defaultRecord_; }
   const DRVENABLEDATA& hooks() const { return hooks_; }  // from EnableDriver
   const DriverInterface& driverInterface() const { return driver_; }
+  // The process's work folder (host/process.h), where the INI file goes.
   const std::string& workDir() const { return workDir_; }
 
  private:
+  friend class JobStream;
   struct Device;
   PrintSession(PluginModule& module, const SessionOptions& options);
   bool setUp(std::string* error);
-  bool prepareFolder(const std::optional<std::int32_t>& imageLine, std::string* error);
-  Record jobRecord(const JobSpec& job);
+  bool writeIniFile(const std::optional<std::int32_t>& imageLine, std::string* error);
+  Record jobRecord(const JobOptions& job);
 
   PluginModule& module_;
   SessionOptions options_;
@@ -143,7 +146,7 @@ class PrintSession {
   std::unique_ptr<Device> device_;
   IPrintOemUni* plugin_ = nullptr;
   bool pdevEnabled_ = false;
-  bool ownsWorkDir_ = false;
+  bool jobRunning_ = false;  // a JobStream is between its start and its end
   std::string workDir_;
   DWORD signature_ = 0;
   DWORD version_ = 0;

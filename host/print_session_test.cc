@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "host/linked_module.h"
+#include "host/process.h"
 #include "plugin/module.h"
 #include "settings/devmode_layout.h"
 
@@ -56,12 +57,9 @@ TEST(LoadedModuleTest, RunsJobsThroughTheSharedLibraryEndToEnd) {
   EXPECT_TRUE(inked.ok) << inked.error;
   EXPECT_GT(inked.stream.size(), empty.stream.size() + 2 * 5 * 8) << "the lines reached the printer stream";
 
-  const std::string workDir = session->workDir();
-  EXPECT_TRUE(fs::exists(workDir));
   EXPECT_EQ(session->close(), printsys::kS_OK);
   EXPECT_EQ(session->driverInterface().releases(), 1);
   EXPECT_EQ(session->driverInterface().outstanding(), 0);
-  EXPECT_FALSE(fs::exists(workDir)) << "the session's own folder is removed";
   EXPECT_EQ(session->plugin(), nullptr);
   EXPECT_FALSE(session->runJob(smallJob(1, 1)).ok);
 }
@@ -176,29 +174,28 @@ TEST_F(LinkedSessionTest, TheJobRecordIsMergedFromNamedFieldsOrTakenRaw) {
   EXPECT_EQ(result.record, *job.rawRecord);
 }
 
-TEST_F(LinkedSessionTest, TheIniFileFollowsTheJob) {
-  const fs::path folder = fs::temp_directory_path() / ("qmx415u-host-test-" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  host::SessionOptions options;
-  options.workDir = folder.string();
-  auto session = open(options);
+TEST_F(LinkedSessionTest, TheIniFileFollowsTheJobInTheProcessFolder) {
+  auto session = open();
   ASSERT_NE(session, nullptr);
+  const fs::path folder = session->workDir();
+  EXPECT_EQ(std::string(std::getenv("QMX415U_INI_DIR")), folder.string());
+  EXPECT_EQ(std::string(std::getenv("QMX415U_SPOOL_DIR")), folder.string());
 
   host::JobSpec job = smallJob(1, 1);
   job.imageLine = 17;
   ASSERT_TRUE(session->runJob(job).ok);
   std::ifstream ini(folder / "QMXI415U.INI", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ini), {}), "[QMX415U]\r\nImageLine=17\r\n");
-  EXPECT_EQ(std::string(std::getenv("QMX415U_INI_DIR")), folder.string());
-  EXPECT_EQ(std::string(std::getenv("QMX415U_SPOOL_DIR")), folder.string());
 
   job.imageLine.reset();
   ASSERT_TRUE(session->runJob(job).ok);
   EXPECT_FALSE(fs::exists(folder / "QMXI415U.INI"));
 
+  std::string error;
+  EXPECT_TRUE(host::configureProcess({folder.string(), ""}, &error)) << "asking for what is in force";
+  EXPECT_FALSE(host::configureProcess({"/elsewhere", ""}, &error)) << "the folders are fixed once";
+  EXPECT_NE(error.find(folder.string()), std::string::npos) << error;
   EXPECT_EQ(session->close(), printsys::kS_OK);
-  EXPECT_TRUE(fs::exists(folder)) << "a folder the caller gave is left in place";
-  fs::remove_all(folder);
 }
 
 TEST_F(LinkedSessionTest, ADriverThatOffersNoInterfaceIsToleratedAndNothingLeaks) {

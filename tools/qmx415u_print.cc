@@ -16,6 +16,7 @@
 #include "host/linked_module.h"
 #include "host/module_loader.h"
 #include "host/print_session.h"
+#include "host/process.h"
 #include "settings/devmode_layout.h"
 #include "tools/image_io.h"
 
@@ -310,9 +311,8 @@ int main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<host::PluginModule> module = loadPlugin(o, argv[0], &error);
   if (!module) return fail({"cannot load the plug-in: " + error, 1});
-  host::SessionOptions session;
-  session.spoolDir = o.spoolDir;
-  host::JobResult result = host::printJob(*module, job, session);
+  if (!host::configureProcess({"", o.spoolDir}, &error)) return fail({error, 1});
+  host::JobResult result = host::printJob(*module, job);
   if (!result.ok) return fail({"the job failed: " + result.error, 1});
   if (progress) std::fprintf(stderr, "qmx415u-print: %zu bytes for %zu pages\n", result.stream.size(), job.pages.size());
   if (!o.preview.empty()) {
