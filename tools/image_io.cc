@@ -9,13 +9,14 @@
 #include <cstring>
 #include <exception>
 
+#include "frontend/dither.h"
+
 namespace image_io {
 namespace {
 
 using commands::kLineBytes;
 using commands::kLineDots;
 
-constexpr std::uint8_t kGreyThreshold = 128;  // below: a dot
 
 void setDot(Row& row, std::uint32_t x) { row[x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8)); }
 bool hasDot(const Row& row, std::uint32_t x) { return (row[x / 8] & (0x80u >> (x % 8))) != 0; }
@@ -144,25 +145,11 @@ ReadResult readPbm(std::span<const std::uint8_t> bytes) {
 
 // ---- PNG in ----------------------------------------------------------------
 
-// Floyd-Steinberg from grey (0 black, 255 white) to dots. Errors are kept
-// in sixteenths, with a spare column on each side.
+// Grey (0 black, 255 white) to dots, the dither every front end uses.
 Rows dither(const std::vector<std::uint8_t>& grey, std::uint32_t width, std::uint32_t height) {
   Rows rows(height, Row{});
-  std::vector<int> below(width + 2, 0), current(width + 2, 0);
-  for (std::uint32_t y = 0; y < height; ++y) {
-    std::swap(current, below);
-    std::fill(below.begin(), below.end(), 0);
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const int value = grey[std::size_t{y} * width + x] + current[x + 1] / 16;
-      const bool dot = value < kGreyThreshold;
-      if (dot) setDot(rows[y], x);
-      const int error = value - (dot ? 0 : 255);
-      current[x + 2] += error * 7;
-      below[x] += error * 3;
-      below[x + 1] += error * 5;
-      below[x + 2] += error;
-    }
-  }
+  frontend::RowDitherer ditherer(width);
+  for (std::uint32_t y = 0; y < height; ++y) ditherer.ditherRow(&grey[std::size_t{y} * width], rows[y].data());
   return rows;
 }
 

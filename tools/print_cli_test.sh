@@ -48,11 +48,26 @@ done
 # A stream that prints nothing still previews: a trimmed blank page, no cut.
 printf 'P1\n576 1\n' >"$work/blank.pbm"; printf '0 %.0s' $(seq 576) >>"$work/blank.pbm"
 print --set cutMode=0 -o "$work/blank.prn" "$work/blank.pbm"
-check "a stream without rows decodes to a PNG" "$bin/qmx415u-decode" --png "$work/blank.png" "$work/blank.prn" >/dev/null
+check "a stream without rows decodes to a PNG" sh -c "'$bin/qmx415u-decode' --png '$work/blank.png' '$work/blank.prn' >/dev/null"
 
 # The preview is a PNG.
 print --preview "$work/p.png" -o "$work/p.prn" "$work/receipt.pbm"
 check "preview is a PNG" sh -c "head -c 8 '$work/p.png' | od -An -tx1 | grep -q '89 50 4e 47'"
+
+# The blank-space option: a page of ink, a long gap, ink and a blank tail
+# prints with the gap cut to 2 mm and no tail.
+{ printf 'P1\n576 300\n'; for r in $(seq 300); do
+    if [ "$r" = 1 ] || [ "$r" = 200 ]; then printf '1 %.0s' $(seq 576); else printf '0 %.0s' $(seq 576); fi; echo
+  done; } >"$work/gap.pbm"
+print "${plain[@]}" -O TrimBlankTail=True -O LongestBlank=2mm -o "$work/gap.prn" "$work/gap.pbm"
+rows=$("$bin/qmx415u-decode" "$work/gap.prn" | sed -n 's/^paper: \([0-9]*\) dot lines.*/\1/p')
+check "blank runs cut to 2 mm, the tail trimmed (18 rows, got $rows)" test "$rows" = 18
+
+# A stream that cannot be written leaves no preview behind.
+if [ -w /dev/full ]; then
+  "$bin/qmx415u-print" --quiet --preview "$work/full.png" -o /dev/full "$work/receipt.pbm" 2>/dev/null && status=0 || status=$?
+  check "a failed output fails the run and leaves no preview" test "$status" -ne 0 -a ! -e "$work/full.png"
+fi
 
 # Bad input: one line on stderr, a non-zero exit, no output file.
 expect_error() {  # name, expected stderr fragment, args...

@@ -1,22 +1,28 @@
 // qmx415u-print: page images through the plug-in, as the print system
 // drives it, into the printer's byte stream.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "emulator/emulator.h"
+#include "frontend/blank_space.h"
+#include "frontend/print_options.h"
+#include "host/job_stream.h"
 #include "host/linked_module.h"
 #include "host/module_loader.h"
 #include "host/print_session.h"
 #include "host/process.h"
+#include "host/record_fields.h"
 #include "settings/devmode_layout.h"
 #include "tools/image_io.h"
 
@@ -37,6 +43,10 @@ options:
                         blockLevel firstPageExtraLines topMarginLines
                         pageEndFeed jobEndFeed cutMode cutKind preCutFeed
                         markMode gsAValue bandMode
+  -O NAME=VALUE         set a print option by the name the CUPS filter and
+                        the printer application use (repeatable), e.g.
+                        -O TrimBlankTail=True -O LongestBlank=10mm
+                        -O CutMedia=EndOfPage -O TopMargin=3mm
   --paper-length N      paper length in tenths of a millimetre (default: just
                         enough for the tallest page)
   --image-line N        the ImageLine value of the INI file (default: none)
@@ -53,41 +63,6 @@ or job feeds, cutMode 2 (cut after the last page), cutKind 1, preCutFeed 96,
 markMode 0, gsAValue 32, bandMode 0, keepTrailingBlank 0.
 )";
 
-struct Field {
-  std::size_t offset;
-  int bytes;
-};
-
-const std::map<std::string, Field>& fields() {
-  using namespace devmode;
-  static const std::map<std::string, Field> table = {
-      {"fsEValue", {kFsEValue, 4}},           {"gsESelect", {kGsESelect, 4}},
-      {"gsEValue", {kGsEValue, 1}},           {"keepTrailingBlank", {kKeepTrailingBlank, 1}},
-      {"blockLevel", {kBlockLevel, 1}},       {"firstPageExtraLines", {kFirstPageExtraLines, 2}},
-      {"topMarginLines", {kTopMarginLines, 2}}, {"pageEndFeed", {kPageEndFeed, 2}},
-      {"jobEndFeed", {kJobEndFeed, 2}},       {"cutMode", {kCutMode, 1}},
-      {"cutKind", {kCutKind, 1}},             {"preCutFeed", {kPreCutFeed, 2}},
-      {"markMode", {kMarkMode, 1}},           {"gsAValue", {kGsAValue, 2}},
-      {"bandMode", {kBandMode, 1}},
-  };
-  return table;
-}
-
-host::Record factoryRecord() {
-  using namespace devmode;
-  host::Record r{};
-  writeU32(r.data(), kDwSize, kRecordSize);
-  writeU32(r.data(), kDwSignature, kSignature);
-  writeU32(r.data(), kDwVersion, kVersion);
-  r[kGsEValue] = 3;
-  writeU16(r.data(), kTopMarginLines, 12);
-  r[kCutMode] = 2;
-  r[kCutKind] = 1;
-  writeU16(r.data(), kPreCutFeed, 96);
-  writeU16(r.data(), kGsAValue, 32);
-  return r;
-}
-
 struct Failure {
   std::string message;
   int status;
@@ -97,6 +72,7 @@ struct Options {
   std::string output = "-";
   std::optional<std::string> devmodeFile;
   std::vector<std::pair<std::string, std::string>> sets;
+  std::vector<std::pair<std::string, std::string>> printOptions;
   std::optional<std::int16_t> paperLength;
   std::optional<std::int32_t> imageLine;
   std::string spoolDir;
@@ -140,6 +116,10 @@ std::optional<Failure> parseArgs(int argc, char** argv, Options* o) {
         std::size_t eq = v->find('=');
         if (eq == std::string::npos) return Failure{"--set wants NAME=VALUE, got '" + *v + "'", 2};
         o->sets.emplace_back(v->substr(0, eq), v->substr(eq + 1));
+      } else if (a == "-O") {
+        std::size_t eq = v->find('=');
+        if (eq == std::string::npos) return Failure{"-O wants NAME=VALUE, got '" + *v + "'", 2};
+        o->printOptions.emplace_back(v->substr(0, eq), v->substr(eq + 1));
       } else if (a == "--paper-length") {
         if (!parseNumber(*v, -32768, 32767, &n)) return Failure{"--paper-length must be -32768 to 32767", 2};
         o->paperLength = static_cast<std::int16_t>(n);
@@ -163,42 +143,52 @@ std::optional<Failure> parseArgs(int argc, char** argv, Options* o) {
   return std::nullopt;
 }
 
-std::optional<Failure> buildRecord(const Options& o, host::Record* record) {
-  *record = factoryRecord();
+std::optional<Failure> buildSettings(const Options& o, frontend::PrintOptions* settings) {
+  settings->record = host::factoryRecord();
   if (o.devmodeFile) {
     std::ifstream in(*o.devmodeFile, std::ios::binary);
     if (!in) return Failure{*o.devmodeFile + ": cannot read", 1};
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
-    if (bytes.size() != record->size())
+    if (bytes.size() != settings->record.size())
       return Failure{*o.devmodeFile + ": a private record is 572 bytes, this file has " + std::to_string(bytes.size()), 1};
-    std::memcpy(record->data(), bytes.data(), bytes.size());
+    std::memcpy(settings->record.data(), bytes.data(), bytes.size());
   }
   for (const auto& [name, text] : o.sets) {
-    auto it = fields().find(name);
-    if (it == fields().end()) return Failure{"unknown field '" + name + "' (see --help)", 2};
-    const Field& f = it->second;
-    long long max = f.bytes == 4 ? 0xFFFFFFFFLL : (1LL << (8 * f.bytes)) - 1;
+    const host::FieldInfo* field = host::findField(name);
+    if (field == nullptr) return Failure{"unknown field '" + name + "' (see --help)", 2};
+    const long long max = host::widthLimit(*field);
     long long value = 0;
     if (!parseNumber(text, 0, max, &value))
       return Failure{name + "=" + text + ": must be a number from 0 to " + std::to_string(max), 2};
-    for (int b = 0; b < f.bytes; ++b) (*record)[f.offset + static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(value >> (8 * b));
+    host::writeField(settings->record, *field, static_cast<std::uint32_t>(value));
+  }
+  for (const auto& [name, text] : o.printOptions) {
+    const frontend::OptionSpec* option = frontend::findOption(name);
+    if (option == nullptr) return Failure{"unknown print option '" + name + "' (see --help)", 2};
+    std::uint32_t value = 0;
+    std::string why;
+    if (!frontend::parseValue(*option, text, &value, &why)) return Failure{why, 2};
+    option->set(*settings, value);
   }
   return std::nullopt;
 }
 
-std::optional<Failure> readPages(const Options& o, std::vector<host::Page>* pages) {
+// Every page is read and checked before anything is sent, so that bad
+// input never leaves a partial stream; the rows are read again, a page at
+// a time, while the job runs. Returns each page's height.
+std::optional<Failure> checkPages(const Options& o, std::vector<std::size_t>* heights) {
   for (const std::string& path : o.pages) {
     image_io::ReadResult image = image_io::readImageFile(path);
     if (!image.ok()) return Failure{image.error, 1};
-    pages->emplace_back(image.rows.begin(), image.rows.end());
+    heights->push_back(image.rows.size());
   }
   return std::nullopt;
 }
 
 // Shortest paper whose line count holds the tallest page.
-std::int16_t paperLengthFor(const std::vector<host::Page>& pages) {
+std::int16_t paperLengthFor(const std::vector<std::size_t>& heights) {
   std::size_t tallest = 0;
-  for (const host::Page& p : pages) tallest = std::max(tallest, p.size());
+  for (std::size_t h : heights) tallest = std::max(tallest, h);
   if (tallest <= 1) return 0;
   std::size_t tenths = ((tallest - 1) * 10 + 7) / 8;
   return static_cast<std::int16_t>(std::min<std::size_t>(tenths, 32767));
@@ -207,16 +197,16 @@ std::int16_t paperLengthFor(const std::vector<host::Page>& pages) {
 // The plug-in keeps a page in memory up to the paper's line count (page 1;
 // later pages also have room for page 1's extra lines) and drops the rest,
 // so a page taller than the paper given would print cut short.
-std::optional<Failure> checkPagesFitPaper(const std::vector<host::Page>& pages, std::int16_t paperLength,
+std::optional<Failure> checkPagesFitPaper(const std::vector<std::size_t>& heights, std::int16_t paperLength,
                                           const host::Record& record) {
   std::int32_t pageLines = paperLength * 8 / 10 + 1;
   if (pageLines <= 0 || pageLines > 10080) return std::nullopt;  // a long page: kept in files, whole
   std::uint32_t extra = devmode::readU16(record.data(), devmode::kFirstPageExtraLines);
   if (extra > 255) extra = 0;
-  for (std::size_t k = 0; k < pages.size(); ++k) {
+  for (std::size_t k = 0; k < heights.size(); ++k) {
     std::size_t room = static_cast<std::size_t>(pageLines) + (k == 0 ? 0 : extra);
-    if (pages[k].size() > room)
-      return Failure{"page " + std::to_string(k + 1) + " has " + std::to_string(pages[k].size()) +
+    if (heights[k] > room)
+      return Failure{"page " + std::to_string(k + 1) + " has " + std::to_string(heights[k]) +
                          " lines, but paper of length " + std::to_string(paperLength) + " holds " +
                          std::to_string(room) + " (raise --paper-length or leave it out)",
                      2};
@@ -234,26 +224,68 @@ std::unique_ptr<host::PluginModule> loadPlugin(const Options& o, const char* arg
   return host::linkedModule();
 }
 
-std::optional<Failure> writeStream(const std::string& path, const std::vector<std::uint8_t>& stream) {
-  if (path == "-") {
-    if (isatty(STDOUT_FILENO)) return Failure{"refusing to write a printer stream to a terminal (use -o FILE)", 2};
-    if (std::fwrite(stream.data(), 1, stream.size(), stdout) != stream.size() || std::fflush(stdout) != 0)
-      return Failure{"cannot write to standard output", 1};
+// Where the stream goes. A regular file is written under a temporary name
+// beside it and renamed into place only when the whole job (and its
+// preview) succeeded, so a failed run leaves neither half behind. Devices,
+// pipes and standard output get the bytes as they come.
+class Output {
+ public:
+  ~Output() {
+    if (fd_ >= 0 && fd_ != STDOUT_FILENO) ::close(fd_);
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  }
+
+  std::optional<Failure> open(const std::string& path) {
+    path_ = path;
+    if (path == "-") {
+      fd_ = STDOUT_FILENO;
+      name_ = "standard output";
+      return std::nullopt;
+    }
+    name_ = path;
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+      fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    } else {
+      std::string pattern = path + ".XXXXXX";
+      fd_ = ::mkstemp(pattern.data());
+      if (fd_ >= 0) {
+        temporary_ = pattern;
+        ::fchmod(fd_, 0666 & ~currentUmask());
+      }
+    }
+    if (fd_ < 0) return Failure{path + ": " + std::strerror(errno), 1};
     return std::nullopt;
   }
-  std::error_code ec;
-  bool regular = !std::filesystem::exists(path, ec) || std::filesystem::is_regular_file(path, ec);
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return Failure{path + ": " + std::strerror(errno), 1};
-  bool ok = std::fwrite(stream.data(), 1, stream.size(), f) == stream.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok) {
-    // A stream cut short must not look like a finished job.
-    if (regular) std::filesystem::remove(path, ec);
-    return Failure{path + ": write failed", 1};
+
+  int fd() const { return fd_; }
+  const std::string& name() const { return name_; }
+
+  // The stream is whole: a regular file takes its final name.
+  std::optional<Failure> commit() {
+    if (fd_ != STDOUT_FILENO && ::close(fd_) != 0) {
+      fd_ = -1;
+      return Failure{path_ + ": write failed", 1};
+    }
+    fd_ = -1;
+    if (!temporary_.empty()) {
+      if (::rename(temporary_.c_str(), path_.c_str()) != 0) return Failure{path_ + ": " + std::strerror(errno), 1};
+      temporary_.clear();
+    }
+    return std::nullopt;
   }
-  return std::nullopt;
-}
+
+ private:
+  static mode_t currentUmask() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+  }
+
+  int fd_ = -1;
+  std::string path_, name_, temporary_;
+};
 
 std::optional<Failure> writePreview(const std::string& path, const std::vector<std::uint8_t>& stream) {
   emulator::ParseResult parsed = emulator::parseStream(stream);
@@ -278,6 +310,22 @@ int fail(const Failure& f) {
 
 }  // namespace
 
+// Streams the pages, a page read at a time, through the blank-space option
+// into the job.
+std::optional<Failure> streamPages(const Options& o, const frontend::PrintOptions& settings, host::JobStream& job,
+                                   bool progress) {
+  frontend::PageWriter writer(job, settings.blankSpace);
+  for (std::size_t k = 0; k < o.pages.size() && job.ok(); ++k) {
+    image_io::ReadResult image = image_io::readImageFile(o.pages[k]);
+    if (!image.ok()) return Failure{image.error, 1};
+    writer.startPage();
+    for (const image_io::Row& row : image.rows) writer.addLine(row);
+    writer.endPage();
+    if (progress) std::fprintf(stderr, "qmx415u-print: page %zu of %zu stored\n", k + 1, o.pages.size());
+  }
+  return std::nullopt;
+}
+
 int main(int argc, char** argv) {
   Options o;
   if (auto f = parseArgs(argc, argv, &o)) {
@@ -289,35 +337,51 @@ int main(int argc, char** argv) {
   }
   if (o.output == "-" && isatty(STDOUT_FILENO))
     return fail({"refusing to write a printer stream to a terminal (use -o FILE)", 2});
-  host::JobSpec job;
-  host::Record record;
-  if (auto f = buildRecord(o, &record)) return fail(*f);
-  job.rawRecord = record;
-  if (auto f = readPages(o, &job.pages)) return fail(*f);
-  job.paperLength = o.paperLength.value_or(paperLengthFor(job.pages));
-  if (auto f = checkPagesFitPaper(job.pages, job.paperLength, record)) return fail(*f);
+  std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a write error, reported
+
+  frontend::PrintOptions settings;
+  if (auto f = buildSettings(o, &settings)) return fail(*f);
+  std::vector<std::size_t> heights;
+  if (auto f = checkPages(o, &heights)) return fail(*f);
+  host::JobOptions job;
+  job.rawRecord = settings.record;
+  job.paperLength = o.paperLength.value_or(paperLengthFor(heights));
+  job.imageLine = o.imageLine;
+  if (auto f = checkPagesFitPaper(heights, job.paperLength, settings.record)) return fail(*f);
   if (!o.spoolDir.empty() && !std::filesystem::is_directory(o.spoolDir))
     return fail({"--spool-dir " + o.spoolDir + ": no such folder", 1});
-  job.imageLine = o.imageLine;
   std::size_t lines = 0;
-  for (const auto& p : job.pages) lines += p.size();
-  bool progress = !o.quiet && (job.pages.size() > 1 || lines > 20000);
-  if (progress) {
-    job.onPageDone = [](std::size_t done, std::size_t total) {
-      std::fprintf(stderr, "qmx415u-print: page %zu of %zu stored\n", done, total);
-    };
-  }
+  for (std::size_t h : heights) lines += h;
+  const bool progress = !o.quiet && (heights.size() > 1 || lines > 20000);
 
   std::string error;
+  if (!host::configureProcess({"", o.spoolDir}, &error)) return fail({error, 1});
   std::unique_ptr<host::PluginModule> module = loadPlugin(o, argv[0], &error);
   if (!module) return fail({"cannot load the plug-in: " + error, 1});
-  if (!host::configureProcess({"", o.spoolDir}, &error)) return fail({error, 1});
-  host::JobResult result = host::printJob(*module, job);
-  if (!result.ok) return fail({"the job failed: " + result.error, 1});
-  if (progress) std::fprintf(stderr, "qmx415u-print: %zu bytes for %zu pages\n", result.stream.size(), job.pages.size());
+  auto session = host::PrintSession::open(*module, {}, &error);
+  if (!session) return fail({"the plug-in did not set up: " + error, 1});
+
+  Output output;
+  if (auto f = output.open(o.output)) return fail(*f);
+  host::FdSink file(output.fd(), output.name());
+  host::MemorySink kept;  // for the preview only
+  host::TeeSink both(file, kept);
+  host::ByteSink& sink = o.preview.empty() ? static_cast<host::ByteSink&>(file) : both;
+  auto stream = host::JobStream::start(*session, job, sink, &error);
+  if (!stream) return fail({"the job did not start: " + error, 1});
+  std::optional<Failure> pageFailure = streamPages(o, settings, *stream, progress);
+  stream->end();
+  if (pageFailure) return fail(*pageFailure);
+  if (!stream->ok()) return fail({"the job failed: " + stream->error(), 1});
+  const std::uint64_t bytes = stream->bytesWritten();
+  stream.reset();
+  if (HRESULT unload = session->close(); unload != printsys::kS_OK)
+    return fail({"the plug-in would not unload after the job", 1});
+  if (progress) std::fprintf(stderr, "qmx415u-print: %llu bytes for %zu pages\n",
+                             static_cast<unsigned long long>(bytes), heights.size());
   if (!o.preview.empty()) {
-    if (auto f = writePreview(o.preview, result.stream)) return fail(*f);
+    if (auto f = writePreview(o.preview, kept.stream())) return fail(*f);
   }
-  if (auto f = writeStream(o.output, result.stream)) return fail(*f);
+  if (auto f = output.commit()) return fail(*f);
   return 0;
 }
