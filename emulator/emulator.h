@@ -1,10 +1,11 @@
 // A strict model of the printer: reads a whole byte stream and renders the
 // paper it would print, with an ordered record of every command.
 //
-// The reader accepts exactly the command set of output/commands.h and
-// nothing else; any other byte, a malformed parameter or a command cut
-// short stops it with the byte offset and a message. It is both the preview
-// behind the decode tool and the oracle of the round-trip tests.
+// The reader accepts exactly the printer's command set, which it spells
+// itself (the plug-in's own builders are what it checks), and nothing else;
+// any other byte, a malformed parameter or a command cut short stops it
+// with the byte offset and a message. It is both the preview behind the
+// decode tool and the oracle of the round-trip tests.
 #ifndef QMX_EMULATOR_EMULATOR_H_
 #define QMX_EMULATOR_EMULATOR_H_
 
@@ -16,13 +17,15 @@
 #include <utility>
 #include <vector>
 
-#include "output/commands.h"
-
 namespace emulator {
 
-// One printed dot row: 576 dots, the most significant bit of byte 0 the
-// leftmost dot, a set bit black.
-using Row = std::array<std::uint8_t, commands::kLineBytes>;
+// The head: 576 dots in a row of 72 bytes.
+inline constexpr std::uint32_t kRowDots = 576;
+inline constexpr std::uint32_t kRowBytes = kRowDots / 8;
+
+// One printed dot row, the most significant bit of byte 0 the leftmost dot,
+// a set bit black.
+using Row = std::array<std::uint8_t, kRowBytes>;
 
 // Outcome of a parse. On failure `offset` is the stream offset of the
 // offending command's first byte (of the offending pair for run-length
@@ -41,7 +44,7 @@ struct Status {
 // The print area used by raster images, in dots.
 struct PrintArea {
   std::uint32_t left = 0;
-  std::uint32_t width = commands::kLineDots;
+  std::uint32_t width = kRowDots;
 };
 
 enum class EventKind {
