@@ -1,6 +1,9 @@
 #include "tools/image_io.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -236,14 +239,73 @@ bool encodePng(std::FILE* file, const PngRaster& raster, png_bytep* rowPointers,
   return true;
 }
 
-// Writes the whole of `bytes` to `path`, or removes what it began.
+// The file a writer fills. A write that fails removes the file only when
+// this run created it and the path still names that regular file: a path
+// that existed (a device such as /dev/stdout, a pipe, another program's
+// file) is written in place and never unlinked.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path) : path_(path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      struct stat st {};
+      created_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+      device_ = st.st_dev;
+      inode_ = st.st_ino;
+    } else if (errno == EEXIST) {
+      fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    }
+    if (fd < 0) {
+      error_ = path + ": cannot create: " + std::strerror(errno);
+      return;
+    }
+    file_ = ::fdopen(fd, "wb");
+    if (file_ == nullptr) {
+      error_ = path + ": cannot create: " + std::strerror(errno);
+      ::close(fd);
+      discard();
+    }
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+
+  std::FILE* get() const { return file_; }
+  const std::string& openError() const { return error_; }  // "" once open
+
+  // Closes the file; false when a byte may not have reached it.
+  bool close() {
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed;
+  }
+
+  // After a failed write: removes what this run created, nothing else.
+  void discard() const {
+    struct stat st {};
+    if (created_ && ::lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == device_ &&
+        st.st_ino == inode_)
+      ::unlink(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  bool created_ = false;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  std::string error_;
+};
+
+// Writes the whole of `bytes` to `path`, or removes what it created.
 std::string writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return path + ": cannot create: " + std::strerror(errno);
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    std::remove(path.c_str());
+  OutputFile out(path);
+  if (out.get() == nullptr) return out.openError();
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
+  if (!out.close() || !written) {
+    out.discard();
     return path + ": write failed";
   }
   return "";
@@ -253,12 +315,12 @@ std::string writeRaster(const std::string& path, PngRaster& raster) {
   if (raster.height == 0) return path + ": nothing to write, the image has no rows";
   std::vector<png_bytep> rowPointers(raster.height);
   for (std::uint32_t y = 0; y < raster.height; ++y) rowPointers[y] = raster.pixels.data() + y * raster.stride;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return path + ": cannot create: " + std::strerror(errno);
+  OutputFile out(path);
+  if (out.get() == nullptr) return out.openError();
   PngErrorSink sink;
-  const bool encoded = encodePng(file, raster, rowPointers.data(), &sink);
-  if (std::fclose(file) != 0 || !encoded) {
-    std::remove(path.c_str());
+  const bool encoded = encodePng(out.get(), raster, rowPointers.data(), &sink);
+  if (!out.close() || !encoded) {
+    out.discard();
     return path + ": PNG write failed" + (encoded ? "" : std::string(": ") + sink.message);
   }
   return "";
