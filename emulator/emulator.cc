@@ -118,6 +118,10 @@ class Parser {
 
   Status run() {
     try {
+      if (stream_.size() > kMaxStreamBytes) {
+        at_ = kMaxStreamBytes;
+        return fail("the stream is longer than " + std::to_string(kMaxStreamBytes) + " bytes, the most read");
+      }
       for (at_ = 0; at_ < stream_.size(); at_ = next_) {
         Status status = parseCommand();
         if (!status.ok) return status;
@@ -247,7 +251,7 @@ class Parser {
 
   Status appendBlankRows(std::size_t rows) {
     if (rows > options_.maxRows - std::min(options_.maxRows, paper_.rows.size())) {
-      return fail("the paper would exceed " + std::to_string(options_.maxRows) + " rows");
+      return fail("the paper would exceed " + std::to_string(options_.maxRows) + " rows, the most rendered");
     }
     paper_.rows.resize(paper_.rows.size() + rows, Row{});
     return Status::success();

@@ -88,10 +88,17 @@ struct Paper {
   std::size_t groupAt(std::size_t offset) const;
 };
 
+// Bounds on what the emulator reads and renders, for it and the tools that
+// feed it untrusted streams. A feed turns 3 bytes into 255 rows, so a
+// stream could otherwise ask for unbounded memory.
+// Longest paper rendered: 1048576 rows, 131 m of paper, 72 MiB of rows.
+inline constexpr std::size_t kMaxPaperRows = std::size_t{1} << 20;
+// Longest stream read: 128 MiB, room for every row of that paper sent raw.
+inline constexpr std::size_t kMaxStreamBytes = std::size_t{1} << 27;
+
 struct ParseOptions {
-  // Longest paper accepted, in rows. A feed turns 3 bytes into 255 rows, so
-  // an untrusted stream could otherwise ask for unbounded memory.
-  std::size_t maxRows = std::size_t{1} << 22;
+  // Longest paper accepted, in rows.
+  std::size_t maxRows = kMaxPaperRows;
   // Also refuse what the plug-in never sends although a printer would take
   // it: ESC J 0 and ESC * a with no lines. The tests' oracle runs strict.
   bool strict = false;
@@ -104,7 +111,9 @@ struct ParseResult {
 
 // Parses a whole stream, starting with the full print area (left 0, width
 // 576). A print area is checked only when a raster image uses it, since the
-// margin and the width are set one after the other. Never throws.
+// margin and the width are set one after the other. A stream longer than
+// kMaxStreamBytes is refused at that offset, before anything is parsed.
+// Never throws.
 ParseResult parseStream(std::span<const std::uint8_t> stream, const ParseOptions& options = {});
 
 // As parseStream over the concatenation of `groups`, each the bytes of one

@@ -1,6 +1,7 @@
 #include "emulator/emulator.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdint>
 #include <initializer_list>
@@ -246,7 +247,22 @@ TEST(EmulatorTest, PaperLengthIsBounded) {
   const ParseResult result = parseStream(stream, options);
   ASSERT_FALSE(result.status.ok);
   EXPECT_EQ(result.status.offset, 6u);
+  EXPECT_EQ(result.status.message, "the paper would exceed 300 rows, the most rendered");
   EXPECT_EQ(result.paper.rows.size(), 300u);
+  EXPECT_EQ(ParseOptions{}.maxRows, kMaxPaperRows);
+}
+
+// A stream past the bound is refused before a byte of it is read: its
+// pages are mapped but never touched.
+TEST(EmulatorTest, StreamLengthIsBounded) {
+  const std::size_t size = kMaxStreamBytes + 1;
+  void* pages = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  const ParseResult result = parseStream({static_cast<const std::uint8_t*>(pages), size});
+  munmap(pages, size);
+  ASSERT_FALSE(result.status.ok);
+  EXPECT_EQ(result.status.toString(), "offset 134217728: the stream is longer than 134217728 bytes, the most read");
+  EXPECT_TRUE(result.paper.events.empty());
 }
 
 TEST(EmulatorTest, GroupsAreRecorded) {
