@@ -1,8 +1,9 @@
 // Where the POSIX platform layer consults the test controls of
 // platform/fault_injection.h. Test builds (QMX_FAULT_INJECTION) define the
-// hooks in fault_injection_posix.cc; every other build gets the constant
-// answers below, which compile to nothing, so what ships carries neither
-// the controls nor a branch on them.
+// hooks in fault_injection_posix.cc. Every call stands in an
+// `if constexpr (hooks::kEnabled)` block, so any other build compiles none
+// of them, at any optimisation level: what ships carries neither the
+// controls nor a branch on them.
 #ifndef QMX_PLATFORM_POSIX_FAULT_HOOKS_H_
 #define QMX_PLATFORM_POSIX_FAULT_HOOKS_H_
 
@@ -13,6 +14,10 @@
 namespace platform::hooks {
 
 #if defined(QMX_FAULT_INJECTION)
+inline constexpr bool kEnabled = true;
+#else
+inline constexpr bool kEnabled = false;
+#endif
 
 // Each "Fails" hook counts the call it stands for.
 bool zeroedAllocationFails();
@@ -26,22 +31,6 @@ void countOpenFile(int change);
 std::string documentsFolderOverride();     // "" when the environment decides
 std::string profileFolderOverride();
 void recordDebugText(const WChar* text);
-
-#else
-
-inline bool zeroedAllocationFails() { return false; }
-inline bool workAllocationFails() { return false; }
-inline bool fileOperationFails() { return false; }
-inline bool openFails(const WChar*) { return false; }
-inline bool pathFails(const WChar*) { return false; }
-inline bool keepAwakeFails() { return false; }
-inline void countBlock(bool, int) {}
-inline void countOpenFile(int) {}
-inline std::string documentsFolderOverride() { return {}; }
-inline std::string profileFolderOverride() { return {}; }
-inline void recordDebugText(const WChar*) {}
-
-#endif
 
 }  // namespace platform::hooks
 

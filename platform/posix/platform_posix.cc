@@ -42,7 +42,9 @@ std::string utf8Path(const WChar* path) {
 std::string utf8Text(const WChar* text) { return toUtf8(text, wideLength(text)); }
 
 std::string documentsFolderUtf8() {
-  if (std::string chosen = hooks::documentsFolderOverride(); !chosen.empty()) return chosen;
+  if constexpr (hooks::kEnabled) {
+    if (std::string chosen = hooks::documentsFolderOverride(); !chosen.empty()) return chosen;
+  }
   if (const char* env = std::getenv(kDocumentsEnv); env != nullptr && *env != '\0') return env;
   const char* tmp = std::getenv("TMPDIR");
   std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
@@ -59,7 +61,9 @@ bool ensurePrivateFolder(const std::string& path) {
 }
 
 std::string profileFolderUtf8() {
-  if (std::string chosen = hooks::profileFolderOverride(); !chosen.empty()) return chosen;
+  if constexpr (hooks::kEnabled) {
+    if (std::string chosen = hooks::profileFolderOverride(); !chosen.empty()) return chosen;
+  }
   if (const char* env = std::getenv(kProfileEnv); env != nullptr && *env != '\0') return env;
   return kDefaultProfileDir;
 }
@@ -139,35 +143,45 @@ std::uint32_t parseProfileNumber(const std::string& text) {
 }  // namespace
 
 void* allocZeroed(std::size_t bytes) {
-  if (hooks::zeroedAllocationFails()) return nullptr;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::zeroedAllocationFails()) return nullptr;
+  }
   // GlobalAlloc hands out a block even for 0 bytes.
   void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-  if (block != nullptr) hooks::countBlock(true, 1);
+  if constexpr (hooks::kEnabled) {
+    if (block != nullptr) hooks::countBlock(true, 1);
+  }
   return block;
 }
 
 void freeZeroed(void* block) {
   if (block == nullptr) return;
-  hooks::countBlock(true, -1);
+  if constexpr (hooks::kEnabled) hooks::countBlock(true, -1);
   std::free(block);
 }
 
 void* allocWork(std::size_t bytes) {
-  if (hooks::workAllocationFails()) return nullptr;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::workAllocationFails()) return nullptr;
+  }
   void* block = std::malloc(bytes == 0 ? 1 : bytes);
-  if (block != nullptr) hooks::countBlock(false, 1);
+  if constexpr (hooks::kEnabled) {
+    if (block != nullptr) hooks::countBlock(false, 1);
+  }
   return block;
 }
 
 void freeWork(void* block) {
   if (block == nullptr) return;
-  hooks::countBlock(false, -1);
+  if constexpr (hooks::kEnabled) hooks::countBlock(false, -1);
   std::free(block);
 }
 
 FileHandle openFile(const WChar* path, FileAccess access, FileDisposition disposition) {
   try {
-    if (hooks::openFails(path)) return kInvalidFile;
+    if constexpr (hooks::kEnabled) {
+      if (hooks::openFails(path)) return kInvalidFile;
+    }
     int flags = O_CLOEXEC | O_NOFOLLOW | (access == FileAccess::kRead ? O_RDONLY : O_WRONLY);
     switch (disposition) {
       case FileDisposition::kCreateNew: flags |= O_CREAT | O_EXCL; break;
@@ -184,7 +198,7 @@ FileHandle openFile(const WChar* path, FileAccess access, FileDisposition dispos
       ::close(fd);
       return kInvalidFile;
     }
-    hooks::countOpenFile(1);
+    if constexpr (hooks::kEnabled) hooks::countOpenFile(1);
     return fd;
   } catch (...) {
     return kInvalidFile;  // see kNoThrow
@@ -193,7 +207,10 @@ FileHandle openFile(const WChar* path, FileAccess access, FileDisposition dispos
 
 bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* transferred) {
   *transferred = 0;
-  if (file == kInvalidFile || hooks::fileOperationFails()) return false;
+  if (file == kInvalidFile) return false;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::fileOperationFails()) return false;
+  }
   std::uint32_t done = 0;
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (done < length) {
@@ -209,7 +226,10 @@ bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t
 
 bool writeFile(FileHandle file, const void* buffer, std::uint32_t length, std::uint32_t* transferred) {
   *transferred = 0;
-  if (file == kInvalidFile || hooks::fileOperationFails()) return false;
+  if (file == kInvalidFile) return false;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::fileOperationFails()) return false;
+  }
   std::uint32_t done = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (done < length) {
@@ -226,19 +246,24 @@ bool writeFile(FileHandle file, const void* buffer, std::uint32_t length, std::u
 }
 
 bool seekToEnd(FileHandle file) {
-  if (file == kInvalidFile || hooks::fileOperationFails()) return false;
+  if (file == kInvalidFile) return false;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::fileOperationFails()) return false;
+  }
   return ::lseek(static_cast<int>(file), 0, SEEK_END) >= 0;
 }
 
 void closeFile(FileHandle file) {
   if (file == kInvalidFile) return;
-  hooks::countOpenFile(-1);
+  if constexpr (hooks::kEnabled) hooks::countOpenFile(-1);
   ::close(static_cast<int>(file));
 }
 
 bool deleteFile(const WChar* path) {
   try {
-    if (hooks::fileOperationFails() || hooks::pathFails(path)) return false;
+    if constexpr (hooks::kEnabled) {
+      if (hooks::fileOperationFails() || hooks::pathFails(path)) return false;
+    }
     return ::unlink(utf8Path(path).c_str()) == 0;
   } catch (...) {
     return false;
@@ -247,7 +272,9 @@ bool deleteFile(const WChar* path) {
 
 bool moveFile(const WChar* from, const WChar* to) {
   try {
-    if (hooks::fileOperationFails() || hooks::pathFails(from) || hooks::pathFails(to)) return false;
+    if constexpr (hooks::kEnabled) {
+      if (hooks::fileOperationFails() || hooks::pathFails(from) || hooks::pathFails(to)) return false;
+    }
     std::string src = utf8Path(from), dst = utf8Path(to);
     // link + unlink refuses an existing target, as MoveFileW does.
     if (::link(src.c_str(), dst.c_str()) != 0) return false;
@@ -263,7 +290,8 @@ bool commonDocumentsFolder(WChar* path) {
     path[0] = 0;
     std::string folder = documentsFolderUtf8();
     const char* env = std::getenv(kDocumentsEnv);
-    bool configured = !hooks::documentsFolderOverride().empty() || (env != nullptr && *env != '\0');
+    bool configured = env != nullptr && *env != '\0';
+    if constexpr (hooks::kEnabled) configured = configured || !hooks::documentsFolderOverride().empty();
     if (!configured && !ensurePrivateFolder(folder)) return false;
     WString wide = fromUtf8(folder);
     if (wide.size() >= kMaxPath) return false;
@@ -308,11 +336,14 @@ std::uint32_t profileInt(const WChar* section, const WChar* key, std::int32_t de
   }
 }
 
-bool keepSystemAwake() { return !hooks::keepAwakeFails(); }
+bool keepSystemAwake() {
+  if constexpr (hooks::kEnabled) return !hooks::keepAwakeFails();
+  return true;
+}
 
 void debugText(const WChar* text) {
   try {
-    hooks::recordDebugText(text);
+    if constexpr (hooks::kEnabled) hooks::recordDebugText(text);
     if (const char* env = std::getenv(kDebugEnv); env != nullptr && *env == '1') {
       std::string utf8 = utf8Text(text);
       std::fwrite(utf8.data(), 1, utf8.size(), stderr);
