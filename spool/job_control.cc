@@ -101,6 +101,7 @@ void sendPageFile(DEVOBJ* pdevobj, std::uint16_t n, bool isLastPage) {
 bool pagesGoToFiles() { return !jobState.memorySpool && jobState.pageFileBase[0] != 0; }
 
 void startJob(DEVOBJ* pdevobj) {
+  platform::renewFileOwner();  // this job's files are its own user's
   abandonOpenJob();
   jobState.settings = settings::loadJobSettings(pdevobj);
   jobState.pageNumber = 0;
@@ -160,6 +161,7 @@ void endJob(DEVOBJ* pdevobj) {
   std::uint32_t cutMode = jobState.settings.cutMode;
   if (cutMode == 1 || cutMode == 2) output::sendCutTrailer(pdevobj, true);
   releasePageBuffers(jobState);
+  platform::renewFileOwner();
   jobState.jobOpen = false;
 }
 

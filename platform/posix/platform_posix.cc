@@ -205,6 +205,9 @@ FileHandle openFile(const WChar* path, FileAccess access, FileDisposition dispos
   }
 }
 
+// The effective user of the process owns every file; nothing is kept.
+void renewFileOwner() {}
+
 bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* transferred) {
   *transferred = 0;
   if (file == kInvalidFile) return false;
