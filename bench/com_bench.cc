@@ -28,7 +28,7 @@ IPrintOemUni* createPluginObject() {
 }
 
 void comJob(benchmark::State& state, Raster kind, Spooling spooling, Encoding encoding) {
-  BenchPlatform& platform = benchPlatform();
+  benchPlatform();  // the spool and INI folders, set up once
   BenchDevice device;
   device.configure(spooling, encoding);
   IPrintOemUni* plugin = createPluginObject();
@@ -42,7 +42,6 @@ void comJob(benchmark::State& state, Raster kind, Spooling spooling, Encoding en
   DEVOBJ* pdevobj = device.devobj();
   INT result = 0;
   for (auto _ : state) {
-    platform.resetPlatform();
     device.clear();
     plugin->CommandCallback(pdevobj, spool::kStartJob, 0, nullptr, &result);
     for (int p = 0; p < kJobPages; ++p) {

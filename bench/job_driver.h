@@ -50,16 +50,20 @@ class BenchDevice {
   std::uint64_t checksum_ = 0;
 };
 
+// The environment variables through which the platform layer finds its
+// folders, and a folder that holds no INI file (default settings).
+inline constexpr const char* kSpoolFolderEnv = "QMX415U_SPOOL_DIR";
+inline constexpr const char* kProfileFolderEnv = "QMX415U_INI_DIR";
+inline constexpr const char* kNoProfileFolder = "/nonexistent/qmx415u-bench-ini";
+
 // A private spool folder for page files, and no INI file, for the life of
-// the object. resetPlatform() clears the platform layer's records (debug
-// texts) and keeps these folders.
+// the object.
 class BenchPlatform {
  public:
   BenchPlatform();
   ~BenchPlatform();
   BenchPlatform(const BenchPlatform&) = delete;
   BenchPlatform& operator=(const BenchPlatform&) = delete;
-  void resetPlatform();
   const std::string& spoolFolder() const { return folder_; }
 
  private:

@@ -7,6 +7,7 @@
 // --idle does everything but the job: the runtime's share alone.
 #include <cstdio>
 #include <cstdlib>
+#include <stdlib.h>
 #include <cstring>
 #include <string>
 
@@ -16,7 +17,6 @@
 
 #include "bench/job_driver.h"
 #include "bench/rasters.h"
-#include "platform/fault_injection.h"
 #include "spool/job_control.h"
 #include "jobstate/job_state.h"
 #include "spool/line_store.h"
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  platform::testing::setProfileFolder("/nonexistent/qmx415u-bench-ini");  // no INI file: default settings
+  setenv(bench::kProfileFolderEnv, bench::kNoProfileFolder, 1);  // no INI file: default settings
   bench::BenchDevice device(0);  // counts the stream without keeping it
   device.configure(bench::Spooling::kMemory, band ? bench::Encoding::kBand : bench::Encoding::kBlock);
   DEVMODEW* publicDm = device.devobj()->pPublicDM;

@@ -20,13 +20,12 @@ namespace {
 constexpr int kJobPages = 3;
 
 void job(benchmark::State& state, Raster kind, Spooling spooling, Encoding encoding) {
-  BenchPlatform& platform = benchPlatform();
+  benchPlatform();  // the spool and INI folders, set up once
   BenchDevice device;
   device.configure(spooling, encoding);
   const auto& page = pageOf(kind);
   auto lines = static_cast<std::uint32_t>(page.size() / kLineBytes);
   for (auto _ : state) {
-    platform.resetPlatform();  // keeps the recorded debug texts from piling up
     device.clear();
     runSpineJob(device.devobj(), page.data(), lines, kJobPages);
   }
@@ -38,7 +37,7 @@ void job(benchmark::State& state, Raster kind, Spooling spooling, Encoding encod
 
 // One page of calls per iteration into the same page slots.
 void storeInMemory(benchmark::State& state) {
-  benchPlatform().resetPlatform();
+  benchPlatform();  // the spool and INI folders, set up once
   BenchDevice device;
   device.configure(Spooling::kMemory, Encoding::kBlock);
   spool::commandCallback(device.devobj(), spool::kStartJob);
@@ -57,7 +56,7 @@ void storeInMemory(benchmark::State& state) {
 // Each call opens, seeks, writes and closes the page file; the file is
 // emptied between iterations, outside the timing.
 void storeInFile(benchmark::State& state) {
-  benchPlatform().resetPlatform();
+  benchPlatform();  // the spool and INI folders, set up once
   BenchDevice device;
   device.configure(Spooling::kFile, Encoding::kBlock);
   spool::commandCallback(device.devobj(), spool::kStartJob);

@@ -175,6 +175,20 @@ TEST(DllImage, Win32EntryPointsMethodsAndHooksAreStdcall) {
   }
 }
 
+// The fault-injection controls are compiled into test builds only: no DLL
+// may carry them. The symbol table must show the module's own logic, or
+// the check would see nothing.
+TEST_P(DllImage, CarriesNoTestControls) {
+  const ImageKind& kind = GetParam();
+  const std::string path = pathOf(kind);
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "the " << kind.label << " DLL " << path << " has not been built";
+  ASSERT_STRNE(QMX_OBJDUMP, "");
+  const std::string symbols = run(std::string(QMX_OBJDUMP) + " -t '" + path + "' 2>&1");
+  EXPECT_NE(symbols.find("_ZN5spool15commandCallback"), std::string::npos) << "no symbols to look at in " << path;
+  for (const char* control : {"_ZN8platform7testing", "_ZN6plugin7testing", "_ZN8platform5hooks"})
+    EXPECT_EQ(symbols.find(control), std::string::npos) << path << " carries " << control;
+}
+
 // The reader itself: a dump with a foreign import and a decorated export
 // must be seen as such, or the test above could pass on anything.
 TEST(DllImageReader, SeesImportsExportsAndResources) {

@@ -3,16 +3,26 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
 namespace emulator {
 namespace {
 
-using commands::kESC;
-using commands::kFS;
-using commands::kGS;
-using commands::kLineBytes;
-using commands::kLineDots;
+// The printer's command set, spelled here and nowhere else in the
+// emulator. Multi-byte parameters are 16-bit, low byte first.
+constexpr std::uint8_t kESC = 0x1B;
+constexpr std::uint8_t kGS = 0x1D;
+constexpr std::uint8_t kFS = 0x1C;
+constexpr std::uint8_t kRasterImageMode = 'a';  // the byte after ESC *
+constexpr std::uint8_t kCutFull = 'i';          // ESC i; ESC m is the other cut
+// Raster block mode bytes: bits 7-6 the block level, bit 2 set when the
+// data is run-length encoded, bits 1-0 always set.
+constexpr std::uint8_t kBlockModes[] = {0x03, 0x07, 0x43, 0x47, 0x83, 0x87, 0xC3, 0xC7};
+constexpr std::uint8_t kBlockEncoded = 0x04;
+constexpr std::uint32_t kMaxRun = 128;  // bytes of one run-length pair
 
+constexpr std::uint32_t kLineBytes = kRowBytes;
+constexpr std::uint32_t kLineDots = kRowDots;
 constexpr std::uint32_t kDotsPerByte = 8;
 
 struct CommandSpec {
@@ -25,17 +35,17 @@ struct CommandSpec {
 
 // The whole command set; a byte pair not listed here is an unknown command.
 constexpr CommandSpec kCommandSet[] = {
-    {kFS, commands::kRasterBlock, EventKind::kRasterBlock, "FS *", commands::kRasterBlockHeaderBytes},
-    {kESC, commands::kRasterImage, EventKind::kRasterImage, "ESC * a", commands::kRasterImageHeaderBytes},
-    {kESC, commands::kFeed, EventKind::kFeed, "ESC J", commands::feed(0).size()},
-    {kGS, commands::kLeftMargin, EventKind::kLeftMargin, "GS L", commands::leftMargin(0).size()},
-    {kGS, commands::kPrintWidth, EventKind::kPrintWidth, "GS W", commands::printWidth(0).size()},
-    {kGS, commands::kGsE, EventKind::kGsE, "GS E", commands::gsE(0).size()},
-    {kFS, commands::kFsE, EventKind::kFsE, "FS E", commands::fsE(0).size()},
-    {kGS, commands::kMarkSetup, EventKind::kMarkSetup, "GS A", commands::markSetup(0).size()},
-    {kGS, commands::kMarkFeed, EventKind::kMarkFeed, "GS <", commands::markFeed().size()},
-    {kESC, commands::kCutI, EventKind::kCut, "ESC i", commands::cut(1).size()},
-    {kESC, commands::kCutM, EventKind::kCut, "ESC m", commands::cut(0).size()},
+    {kFS, '*', EventKind::kRasterBlock, "FS *", 5},      // FS * m nL nH, then the data
+    {kESC, '*', EventKind::kRasterImage, "ESC * a", 5},  // ESC * a nL nH, then the lines
+    {kESC, 'J', EventKind::kFeed, "ESC J", 3},           // ESC J n
+    {kGS, 'L', EventKind::kLeftMargin, "GS L", 4},       // GS L nL nH
+    {kGS, 'W', EventKind::kPrintWidth, "GS W", 4},       // GS W nL nH
+    {kGS, 'E', EventKind::kGsE, "GS E", 3},              // GS E n
+    {kFS, 'E', EventKind::kFsE, "FS E", 3},              // FS E n
+    {kGS, 'A', EventKind::kMarkSetup, "GS A", 4},        // GS A 0 n
+    {kGS, '<', EventKind::kMarkFeed, "GS <", 2},         // GS <
+    {kESC, kCutFull, EventKind::kCut, "ESC i", 2},       // ESC i
+    {kESC, 'm', EventKind::kCut, "ESC m", 2},            // ESC m
 };
 
 const CommandSpec* findCommand(std::uint8_t escape, std::uint8_t letter) {
@@ -58,17 +68,14 @@ std::string count(std::size_t done, std::size_t total, const char* unit) {
 }
 
 bool isBlockMode(std::uint8_t mode) {
-  for (std::uint32_t level = 0; level < 4; ++level) {
-    if (mode == commands::blockMode(level, false) || mode == commands::blockMode(level, true)) return true;
-  }
-  return false;
+  return std::find(std::begin(kBlockModes), std::end(kBlockModes), mode) != std::end(kBlockModes);
 }
 
-// Bytes a run-length header stands for: the inverse of commands::runHeader,
-// or 0 for a header the encoder never writes (0x01 to 0x80).
+// Bytes a run-length header stands for: header 0 is one byte, header 1 - k
+// (two's complement) k bytes; 0 for a header that is neither (0x01 to 0x80).
 std::uint32_t runLength(std::uint8_t header) {
   const std::uint32_t k = static_cast<std::uint8_t>(1u - header);
-  return k <= commands::kMaxRun ? k : 0;
+  return k <= kMaxRun ? k : 0;
 }
 
 // Expands pairs from `data` until `want` bytes are out or the data ends;
@@ -111,6 +118,10 @@ class Parser {
 
   Status run() {
     try {
+      if (stream_.size() > kMaxStreamBytes) {
+        at_ = kMaxStreamBytes;
+        return fail("the stream is longer than " + std::to_string(kMaxStreamBytes) + " bytes, the most read");
+      }
       for (at_ = 0; at_ < stream_.size(); at_ = next_) {
         Status status = parseCommand();
         if (!status.ok) return status;
@@ -174,7 +185,7 @@ class Parser {
       case EventKind::kMarkFeed:
         return Status::success();
       case EventKind::kCut:
-        event->value = byteAt(1) == commands::kCutI ? 1 : 0;
+        event->value = byteAt(1) == kCutFull ? 1 : 0;
         return Status::success();
     }
     return fail("internal error: unhandled command");
@@ -184,7 +195,7 @@ class Parser {
     const std::uint8_t mode = byteAt(2);
     if (!isBlockMode(mode)) return fail("FS * mode byte " + hex(mode) + " is not one of 03 07 43 47 83 87 C3 C7");
     event->blockMode = mode;
-    event->encoded = (mode & commands::kBlockModeEncoded) != 0;
+    event->encoded = (mode & kBlockEncoded) != 0;
     event->value = wordAt(3);
 
     const std::size_t want = std::size_t{event->value} * kLineBytes;
@@ -207,8 +218,8 @@ class Parser {
   }
 
   Status rasterImage(Event* event) {
-    if (byteAt(2) != commands::kRasterImageMode) {
-      return fail("ESC * must be followed by " + hex(commands::kRasterImageMode) + ", got " + hex(byteAt(2)));
+    if (byteAt(2) != kRasterImageMode) {
+      return fail("ESC * must be followed by " + hex(kRasterImageMode) + ", got " + hex(byteAt(2)));
     }
     event->value = wordAt(3);
     if (options_.strict && event->value == 0) return fail("ESC * a with no lines");
@@ -240,7 +251,7 @@ class Parser {
 
   Status appendBlankRows(std::size_t rows) {
     if (rows > options_.maxRows - std::min(options_.maxRows, paper_.rows.size())) {
-      return fail("the paper would exceed " + std::to_string(options_.maxRows) + " rows");
+      return fail("the paper would exceed " + std::to_string(options_.maxRows) + " rows, the most rendered");
     }
     paper_.rows.resize(paper_.rows.size() + rows, Row{});
     return Status::success();
@@ -265,7 +276,7 @@ std::string Status::toString() const {
 
 const char* commandName(const Event& event) {
   for (const CommandSpec& spec : kCommandSet) {
-    const bool cutMatches = event.kind != EventKind::kCut || (spec.letter == commands::kCutI) == (event.value == 1);
+    const bool cutMatches = event.kind != EventKind::kCut || (spec.letter == kCutFull) == (event.value == 1);
     if (spec.kind == event.kind && cutMatches) return spec.name;
   }
   return "?";

@@ -1,10 +1,11 @@
 // A strict model of the printer: reads a whole byte stream and renders the
 // paper it would print, with an ordered record of every command.
 //
-// The reader accepts exactly the command set of output/commands.h and
-// nothing else; any other byte, a malformed parameter or a command cut
-// short stops it with the byte offset and a message. It is both the preview
-// behind the decode tool and the oracle of the round-trip tests.
+// The reader accepts exactly the printer's command set, which it spells
+// itself (the plug-in's own builders are what it checks), and nothing else;
+// any other byte, a malformed parameter or a command cut short stops it
+// with the byte offset and a message. It is both the preview behind the
+// decode tool and the oracle of the round-trip tests.
 #ifndef QMX_EMULATOR_EMULATOR_H_
 #define QMX_EMULATOR_EMULATOR_H_
 
@@ -16,13 +17,15 @@
 #include <utility>
 #include <vector>
 
-#include "output/commands.h"
-
 namespace emulator {
 
-// One printed dot row: 576 dots, the most significant bit of byte 0 the
-// leftmost dot, a set bit black.
-using Row = std::array<std::uint8_t, commands::kLineBytes>;
+// The head: 576 dots in a row of 72 bytes.
+inline constexpr std::uint32_t kRowDots = 576;
+inline constexpr std::uint32_t kRowBytes = kRowDots / 8;
+
+// One printed dot row, the most significant bit of byte 0 the leftmost dot,
+// a set bit black.
+using Row = std::array<std::uint8_t, kRowBytes>;
 
 // Outcome of a parse. On failure `offset` is the stream offset of the
 // offending command's first byte (of the offending pair for run-length
@@ -41,7 +44,7 @@ struct Status {
 // The print area used by raster images, in dots.
 struct PrintArea {
   std::uint32_t left = 0;
-  std::uint32_t width = commands::kLineDots;
+  std::uint32_t width = kRowDots;
 };
 
 enum class EventKind {
@@ -85,10 +88,17 @@ struct Paper {
   std::size_t groupAt(std::size_t offset) const;
 };
 
+// Bounds on what the emulator reads and renders, for it and the tools that
+// feed it untrusted streams. A feed turns 3 bytes into 255 rows, so a
+// stream could otherwise ask for unbounded memory.
+// Longest paper rendered: 1048576 rows, 131 m of paper, 72 MiB of rows.
+inline constexpr std::size_t kMaxPaperRows = std::size_t{1} << 20;
+// Longest stream read: 128 MiB, room for every row of that paper sent raw.
+inline constexpr std::size_t kMaxStreamBytes = std::size_t{1} << 27;
+
 struct ParseOptions {
-  // Longest paper accepted, in rows. A feed turns 3 bytes into 255 rows, so
-  // an untrusted stream could otherwise ask for unbounded memory.
-  std::size_t maxRows = std::size_t{1} << 22;
+  // Longest paper accepted, in rows.
+  std::size_t maxRows = kMaxPaperRows;
   // Also refuse what the plug-in never sends although a printer would take
   // it: ESC J 0 and ESC * a with no lines. The tests' oracle runs strict.
   bool strict = false;
@@ -101,7 +111,9 @@ struct ParseResult {
 
 // Parses a whole stream, starting with the full print area (left 0, width
 // 576). A print area is checked only when a raster image uses it, since the
-// margin and the width are set one after the other. Never throws.
+// margin and the width are set one after the other. A stream longer than
+// kMaxStreamBytes is refused at that offset, before anything is parsed.
+// Never throws.
 ParseResult parseStream(std::span<const std::uint8_t> stream, const ParseOptions& options = {});
 
 // As parseStream over the concatenation of `groups`, each the bytes of one

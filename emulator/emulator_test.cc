@@ -1,6 +1,7 @@
 #include "emulator/emulator.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdint>
 #include <initializer_list>
@@ -12,7 +13,27 @@ namespace emulator {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using commands::kLineBytes;
+constexpr std::size_t kLineBytes = 72;
+
+// The printer's commands, spelled out byte by byte: these tests check the
+// emulator against the command set itself, not against the plug-in's
+// builders of it.
+Bytes gsE(std::uint8_t n) { return {0x1D, 'E', n}; }
+Bytes fsE(std::uint8_t n) { return {0x1C, 'E', n}; }
+Bytes markSetup(std::uint8_t n) { return {0x1D, 'A', 0x00, n}; }
+Bytes markFeed() { return {0x1D, '<'}; }
+Bytes feed(std::uint8_t n) { return {0x1B, 'J', n}; }
+Bytes leftMargin(std::uint16_t dots) { return {0x1D, 'L', std::uint8_t(dots & 0xFF), std::uint8_t(dots >> 8)}; }
+Bytes printWidth(std::uint16_t dots) { return {0x1D, 'W', std::uint8_t(dots & 0xFF), std::uint8_t(dots >> 8)}; }
+Bytes cutI() { return {0x1B, 'i'}; }
+Bytes cutM() { return {0x1B, 'm'}; }
+Bytes block(std::uint8_t mode, std::uint16_t lines) {
+  return {0x1C, '*', mode, std::uint8_t(lines & 0xFF), std::uint8_t(lines >> 8)};
+}
+Bytes image(std::uint16_t lines) { return {0x1B, '*', 'a', std::uint8_t(lines & 0xFF), std::uint8_t(lines >> 8)}; }
+// Run-length header of k equal bytes: 1 - k as a byte.
+std::uint8_t run(std::size_t k) { return static_cast<std::uint8_t>(1 - k); }
+constexpr std::size_t kMaxRun = 128;
 
 Bytes join(std::initializer_list<std::span<const std::uint8_t>> parts) {
   Bytes out;
@@ -45,21 +66,21 @@ struct SingleCommandCase {
 TEST(EmulatorTest, EachCommandParsesAlone) {
   const Bytes blankLine = repeat(kLineBytes, 0);
   const SingleCommandCase cases[] = {
-      {"GS E", join({commands::gsE(3)}), EventKind::kGsE, 3, 0},
-      {"FS E", join({commands::fsE(127)}), EventKind::kFsE, 127, 0},
-      {"GS A", join({commands::markSetup(63)}), EventKind::kMarkSetup, 63, 0},
-      {"GS <", join({commands::markFeed()}), EventKind::kMarkFeed, 0, 0},
-      {"ESC J", join({commands::feed(255)}), EventKind::kFeed, 255, 255},
-      {"GS L", join({commands::leftMargin(496)}), EventKind::kLeftMargin, 496, 0},
-      {"GS W", join({commands::printWidth(576)}), EventKind::kPrintWidth, 576, 0},
-      {"ESC i", join({commands::cut(1)}), EventKind::kCut, 1, 0},
-      {"ESC m", join({commands::cut(0)}), EventKind::kCut, 0, 0},
-      {"FS *", join({commands::rasterBlockHeader(0, false, 2), blankLine, blankLine}), EventKind::kRasterBlock,
+      {"GS E", join({gsE(3)}), EventKind::kGsE, 3, 0},
+      {"FS E", join({fsE(127)}), EventKind::kFsE, 127, 0},
+      {"GS A", join({markSetup(63)}), EventKind::kMarkSetup, 63, 0},
+      {"GS <", join({markFeed()}), EventKind::kMarkFeed, 0, 0},
+      {"ESC J", join({feed(255)}), EventKind::kFeed, 255, 255},
+      {"GS L", join({leftMargin(496)}), EventKind::kLeftMargin, 496, 0},
+      {"GS W", join({printWidth(576)}), EventKind::kPrintWidth, 576, 0},
+      {"ESC i", join({cutI()}), EventKind::kCut, 1, 0},
+      {"ESC m", join({cutM()}), EventKind::kCut, 0, 0},
+      {"FS *", join({block(0x03, 2), blankLine, blankLine}), EventKind::kRasterBlock,
        2, 2},
-      {"FS *", join({commands::rasterBlockHeader(3, true, 1), Bytes{0xB9, 0x00}}),
+      {"FS *", join({block(0xC7, 1), Bytes{0xB9, 0x00}}),
        EventKind::kRasterBlock, 1, 1},
-      {"FS *", join({commands::rasterBlockHeader(0, true, 0)}), EventKind::kRasterBlock, 0, 0},
-      {"ESC * a", join({commands::rasterImageHeader(1), blankLine}), EventKind::kRasterImage, 1, 1},
+      {"FS *", join({block(0x07, 0)}), EventKind::kRasterBlock, 0, 0},
+      {"ESC * a", join({image(1), blankLine}), EventKind::kRasterImage, 1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(c.bytes.size()) + " bytes");
@@ -80,12 +101,12 @@ TEST(EmulatorTest, EachCommandParsesAlone) {
 // trailer with its pre-cut feed.
 TEST(EmulatorTest, WholeJobInOrder) {
   // 82 lines: a line with one dot at the top, the rest blank.
-  Bytes pairs = {commands::runHeader(10), 0x00, 0x00, 0x80, commands::runHeader(61), 0x00};
-  for (std::size_t left = 81 * kLineBytes; left > 0; left -= std::min<std::size_t>(left, commands::kMaxRun)) {
-    pairs.insert(pairs.end(), {commands::runHeader(std::min<std::size_t>(left, commands::kMaxRun)), 0x00});
+  Bytes pairs = {run(10), 0x00, 0x00, 0x80, run(61), 0x00};
+  for (std::size_t left = 81 * kLineBytes; left > 0; left -= std::min<std::size_t>(left, kMaxRun)) {
+    pairs.insert(pairs.end(), {run(std::min<std::size_t>(left, kMaxRun)), 0x00});
   }
-  const Bytes stream = join({commands::gsE(3), commands::fsE(10), commands::rasterBlockHeader(0, true, 82), pairs,
-                             commands::feed(40), commands::feed(96), commands::cut(1)});
+  const Bytes stream = join({gsE(3), fsE(10), block(0x07, 82), pairs,
+                             feed(40), feed(96), cutI()});
   const ParseResult result = parseStream(stream);
   ASSERT_TRUE(result.status.ok) << result.status.toString();
   const Paper& paper = result.paper;
@@ -106,9 +127,9 @@ TEST(EmulatorTest, WholeJobInOrder) {
 TEST(EmulatorTest, EncodedRunsCrossLineBoundaries) {
   // Line 0: 70 blank bytes then FF FF; line 1: FF then 71 blank bytes. The
   // FF run spans the boundary, and so do the trailing zeros into line 2.
-  const Bytes pairs = {commands::runHeader(70), 0x00, commands::runHeader(3), 0xFF, commands::runHeader(128), 0x00,
-                       commands::runHeader(15), 0x00};
-  const Bytes stream = join({commands::rasterBlockHeader(0, true, 3), pairs, commands::cut(0)});
+  const Bytes pairs = {run(70), 0x00, run(3), 0xFF, run(128), 0x00,
+                       run(15), 0x00};
+  const Bytes stream = join({block(0x07, 3), pairs, cutM()});
   const ParseResult result = parseStream(stream);
   ASSERT_TRUE(result.status.ok) << result.status.toString();
   ASSERT_EQ(result.paper.rows.size(), 3u);
@@ -117,7 +138,7 @@ TEST(EmulatorTest, EncodedRunsCrossLineBoundaries) {
   EXPECT_EQ(result.paper.rows[2], Row{});
   // The data ends where the lines are complete; the cut after it is a command.
   ASSERT_EQ(result.paper.events.size(), 2u);
-  EXPECT_EQ(result.paper.events[0].length, commands::kRasterBlockHeaderBytes + pairs.size());
+  EXPECT_EQ(result.paper.events[0].length, 5 + pairs.size());
   EXPECT_EQ(result.paper.events[1].row, 3u);
 }
 
@@ -130,7 +151,7 @@ struct RejectCase {
 };
 
 TEST(EmulatorTest, RejectsMalformedStreams) {
-  const Bytes preamble = join({commands::gsE(3), commands::fsE(10)});
+  const Bytes preamble = join({gsE(3), fsE(10)});
   const Bytes line = repeat(kLineBytes, 0x55);
   const RejectCase cases[] = {
       {"unknown command", join({preamble, Bytes{0x1B, 0x40}}), 6, "unknown command 1B 40", 2},
@@ -143,28 +164,28 @@ TEST(EmulatorTest, RejectsMalformedStreams) {
       {"block mode 05", join({Bytes{0x1C, 0x2A, 0x05, 0x01, 0x00}, line}), 0, "mode byte 05"},
       {"block mode 0B", join({Bytes{0x1C, 0x2A, 0x0B, 0x01, 0x00}, line}), 0, "mode byte 0B"},
       {"block mode 01", join({Bytes{0x1C, 0x2A, 0x01, 0x01, 0x00}, line}), 0, "mode byte 01"},
-      {"raw data short", join({preamble, commands::rasterBlockHeader(0, false, 2), line, repeat(10, 0)}), 6,
+      {"raw data short", join({preamble, block(0x03, 2), line, repeat(10, 0)}), 6,
        "FS * data truncated: 1 of 2 lines (82 of 144 bytes)", 2},
-      {"pairs run out", join({commands::rasterBlockHeader(0, true, 2), Bytes{0xB9, 0x00}}), 0,
+      {"pairs run out", join({block(0x07, 2), Bytes{0xB9, 0x00}}), 0,
        "FS * data truncated: 1 of 2 lines"},
-      {"pair without value", join({commands::rasterBlockHeader(0, true, 1), Bytes{0xB9}}), 0,
+      {"pair without value", join({block(0x07, 1), Bytes{0xB9}}), 0,
        "FS * data truncated: 0 of 1 lines"},
-      {"header 01", join({commands::rasterBlockHeader(0, true, 1), Bytes{0xBA, 0x00, 0x01, 0x00}}), 7,
+      {"header 01", join({block(0x07, 1), Bytes{0xBA, 0x00, 0x01, 0x00}}), 7,
        "run-length header 01"},
-      {"header 7F", join({commands::rasterBlockHeader(0, true, 1), Bytes{0x7F, 0x00}}), 5, "run-length header 7F"},
-      {"header 80", join({commands::rasterBlockHeader(0, true, 1), Bytes{0x80, 0x00}}), 5, "run-length header 80"},
-      {"run overshoots", join({commands::rasterBlockHeader(0, true, 1), Bytes{0xBA, 0x00, 0xFF, 0x00}}), 7,
+      {"header 7F", join({block(0x07, 1), Bytes{0x7F, 0x00}}), 5, "run-length header 7F"},
+      {"header 80", join({block(0x07, 1), Bytes{0x80, 0x00}}), 5, "run-length header 80"},
+      {"run overshoots", join({block(0x07, 1), Bytes{0xBA, 0x00, 0xFF, 0x00}}), 7,
        "overshoots the end of the data by 1 bytes"},
       {"GS A without 00", Bytes{0x1D, 0x41, 0x01, 0x20}, 0, "GS A must be followed by 00, got 01"},
       {"ESC * without a", join({Bytes{0x1B, 0x2A, 0x62, 0x01, 0x00}, line}), 0, "ESC * must be followed by 61"},
-      {"image data short", join({commands::rasterImageHeader(3), line, line}), 0,
+      {"image data short", join({image(3), line, line}), 0,
        "ESC * a data truncated: 2 of 3 lines"},
-      {"margin not byte aligned", join({commands::leftMargin(4), commands::rasterImageHeader(1), line}), 4,
+      {"margin not byte aligned", join({leftMargin(4), image(1), line}), 4,
        "left margin 4 is not a multiple of 8", 1},
-      {"width not byte aligned", join({commands::printWidth(100), commands::rasterImageHeader(1), line}), 4,
+      {"width not byte aligned", join({printWidth(100), image(1), line}), 4,
        "width 100 is not a multiple of 8", 1},
-      {"width 0", join({commands::printWidth(0), commands::rasterImageHeader(1)}), 4, "width is 0", 1},
-      {"area past the head", join({commands::leftMargin(160), commands::rasterImageHeader(1), line}), 4,
+      {"width 0", join({printWidth(0), image(1)}), 4, "width is 0", 1},
+      {"area past the head", join({leftMargin(160), image(1), line}), 4,
        "left margin 160 + width 576 exceeds 576 dots", 1},
   };
   for (const auto& c : cases) {
@@ -181,9 +202,9 @@ TEST(EmulatorTest, RejectsMalformedStreams) {
 // The six-line example of a narrowed stretch: bytes 20 to 29 inked, sent in a
 // print area of 80 dots at a margin of 160, then the area restored.
 TEST(EmulatorTest, NarrowedAreaPlacesLinesAtTheMargin) {
-  const Bytes stream = join({commands::leftMargin(160), commands::printWidth(80), commands::rasterImageHeader(6),
-                             repeat(6 * 10, 0xFF), commands::leftMargin(0), commands::printWidth(240),
-                             commands::printWidth(576)});
+  const Bytes stream = join({leftMargin(160), printWidth(80), image(6),
+                             repeat(6 * 10, 0xFF), leftMargin(0), printWidth(240),
+                             printWidth(576)});
   ASSERT_EQ(stream.size(), 85u);
   const ParseResult result = parseStream(stream);
   ASSERT_TRUE(result.status.ok) << result.status.toString();
@@ -200,8 +221,8 @@ TEST(EmulatorTest, NarrowedAreaPlacesLinesAtTheMargin) {
 TEST(EmulatorTest, FeedsAndCutsLandOnTheirRows) {
   const Bytes line = repeat(kLineBytes, 0xFF);
   const Bytes stream =
-      join({commands::rasterBlockHeader(0, false, 3), line, line, line, commands::feed(5), commands::cut(1),
-            commands::feed(2), commands::markFeed(), commands::cut(0), commands::rasterImageHeader(1), line});
+      join({block(0x03, 3), line, line, line, feed(5), cutI(),
+            feed(2), markFeed(), cutM(), image(1), line});
   const ParseResult result = parseStream(stream);
   ASSERT_TRUE(result.status.ok) << result.status.toString();
   const Paper& paper = result.paper;
@@ -222,21 +243,36 @@ TEST(EmulatorTest, FeedsAndCutsLandOnTheirRows) {
 TEST(EmulatorTest, PaperLengthIsBounded) {
   ParseOptions options;
   options.maxRows = 300;
-  const Bytes stream = join({commands::feed(255), commands::feed(45), commands::feed(1)});
+  const Bytes stream = join({feed(255), feed(45), feed(1)});
   const ParseResult result = parseStream(stream, options);
   ASSERT_FALSE(result.status.ok);
   EXPECT_EQ(result.status.offset, 6u);
+  EXPECT_EQ(result.status.message, "the paper would exceed 300 rows, the most rendered");
   EXPECT_EQ(result.paper.rows.size(), 300u);
+  EXPECT_EQ(ParseOptions{}.maxRows, kMaxPaperRows);
+}
+
+// A stream past the bound is refused before a byte of it is read: its
+// pages are mapped but never touched.
+TEST(EmulatorTest, StreamLengthIsBounded) {
+  const std::size_t size = kMaxStreamBytes + 1;
+  void* pages = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  const ParseResult result = parseStream({static_cast<const std::uint8_t*>(pages), size});
+  munmap(pages, size);
+  ASSERT_FALSE(result.status.ok);
+  EXPECT_EQ(result.status.toString(), "offset 134217728: the stream is longer than 134217728 bytes, the most read");
+  EXPECT_TRUE(result.paper.events.empty());
 }
 
 TEST(EmulatorTest, GroupsAreRecorded) {
   const Bytes line = repeat(kLineBytes, 0);
   const std::vector<Bytes> groups = {
-      join({commands::gsE(1), commands::fsE(2), commands::markSetup(3)}),
-      join({commands::rasterBlockHeader(0, false, 1)}),
+      join({gsE(1), fsE(2), markSetup(3)}),
+      join({block(0x03, 1)}),
       line,
       {},
-      join({commands::markFeed(), commands::cut(1)}),
+      join({markFeed(), cutI()}),
   };
   const ParseResult result = parseGroups(groups);
   ASSERT_TRUE(result.status.ok) << result.status.toString();

@@ -29,6 +29,7 @@ struct JobState {
   std::uint32_t pageBufferLines = 0;  // capacity of each buffer, in lines
   std::uint32_t oddPageLines = 0;     // stored lines, margins excluded
   std::uint32_t evenPageLines = 0;
+  bool linesLostOnPage = false;       // the page outgrew its buffer (said once)
 
   platform::WChar pageFileBase[kNameChars] = {};
   platform::WChar pageFilePath[kNameChars] = {};

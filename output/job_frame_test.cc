@@ -57,11 +57,4 @@ TEST_F(JobFrameTest, CutTrailerFollowsModeKindAndFeed) {
   }
 }
 
-TEST_F(JobFrameTest, DeviceWithoutCallbackTableIsSkipped) {
-  DEVOBJ bare{};
-  output::sendJobPreamble(&bare);
-  output::sendJobPreamble(nullptr);
-  SUCCEED();
-}
-
 }  // namespace

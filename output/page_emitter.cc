@@ -133,11 +133,6 @@ bool sendPageFromFile(Emission& e, bool isLastPage) {
   return true;
 }
 
-void sendFeeds(DEVOBJ* pdevobj, const JobSettings& s, bool isLastPage) {
-  if (isLastPage && s.jobEndFeed != 0) writeToPrinter(pdevobj, commands::feed(s.jobEndFeed));
-  if (s.pageEndFeed != 0) writeToPrinter(pdevobj, commands::feed(s.pageEndFeed));
-}
-
 // A page that cannot be sent is dropped, so the next page of the same
 // parity starts on an empty buffer instead of behind the unsent lines.
 void dropPage(std::uint16_t pageNumber) {
@@ -147,10 +142,17 @@ void dropPage(std::uint16_t pageNumber) {
 
 }  // namespace
 
+void sendPageFeeds(DEVOBJ* pdevobj, bool isLastPage) {
+  const JobSettings& s = jobstate::jobState.settings;
+  if (isLastPage && s.jobEndFeed != 0) writeToPrinter(pdevobj, commands::feed(s.jobEndFeed));
+  if (s.pageEndFeed != 0) writeToPrinter(pdevobj, commands::feed(s.pageEndFeed));
+}
+
 bool emitPage(DEVOBJ* pdevobj, std::uint16_t pageNumber, bool isLastPage) {
   auto* workArea = static_cast<std::uint8_t*>(platform::allocWork(kWorkAreaBytes));
   if (workArea == nullptr) {
     dropPage(pageNumber);
+    sendPageFeeds(pdevobj, isLastPage);
     return false;
   }
   if (!platform::keepSystemAwake()) platform::debugText(kKeepAwakeFailed);
@@ -161,7 +163,7 @@ bool emitPage(DEVOBJ* pdevobj, std::uint16_t pageNumber, bool isLastPage) {
   } else {
     sent = sendPageFromFile(e, isLastPage);
   }
-  if (sent) sendFeeds(pdevobj, e.settings, isLastPage);
+  sendPageFeeds(pdevobj, isLastPage);
   platform::freeWork(workArea);
   return sent;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
@@ -60,7 +61,6 @@ class PageEmitterTest : public ::testing::Test {
 };
 
 TEST_F(PageEmitterTest, OnePageJobWorkedExample) {
-  std::memcpy(device.record, device.record, 0);
   devmode::writeU32(device.record, devmode::kFsEValue, 10);
   device.record[devmode::kGsEValue] = 3;
   devmode::writeU16(device.record, devmode::kTopMarginLines, 12);
@@ -76,7 +76,14 @@ TEST_F(PageEmitterTest, OnePageJobWorkedExample) {
   ASSERT_EQ(g.size(), 5u);
   EXPECT_EQ(g[0], (Bytes{0x1D, 0x45, 0x03, 0x1C, 0x45, 0x0A}));
   EXPECT_EQ(g[1], (Bytes{0x1C, 0x2A, 0x07, 0x52, 0x00}));
-  EXPECT_LT(g[2].size(), 82u * 72);
+  // 864 margin zeros (six runs of 128 and one of 96), then each line's dot
+  // with 72 zeros between neighbours, and the last line's two zeros.
+  Bytes pairs;
+  for (int i = 0; i < 6; ++i) pairs.insert(pairs.end(), {0x81, 0x00});
+  pairs.insert(pairs.end(), {0xA1, 0x00, 0x00, 0x80});
+  for (int i = 1; i < 70; ++i) pairs.insert(pairs.end(), {0xB9, 0x00, 0x00, 0x80});
+  pairs.insert(pairs.end(), {0xFF, 0x00});
+  EXPECT_EQ(g[2], pairs);
   EXPECT_EQ(g[3], (Bytes{0x1B, 0x4A, 0x28}));
   EXPECT_EQ(g[4], (Bytes{0x1B, 0x4A, 0x60, 0x1B, 0x69}));
 }
@@ -109,6 +116,37 @@ TEST_F(PageEmitterTest, FirstRawBlockMakesTheRestOfThePageRaw) {
   ink(3338, 7000, 0);
   output::emitPage(device.devobj(), 3, false);
   EXPECT_EQ(headers(), (std::vector<Bytes>{header(0x83, 3350), header(0x83, 3350), header(0x83, 312)}));
+}
+
+// The encoding is used only when it is strictly shorter than the raw data:
+// 36 pairs of equal bytes encode to exactly 72 bytes and go raw; one pair
+// fewer (a run of four in their place) encodes to 70 and goes encoded.
+TEST_F(PageEmitterTest, EncodingAsLongAsTheRawDataGoesRaw) {
+  testsupport::Line equalLength{}, oneShorter{};
+  for (std::uint32_t b = 0; b < 72; ++b) {
+    equalLength[b] = static_cast<std::uint8_t>(b / 2 + 1);
+    oneShorter[b] = static_cast<std::uint8_t>(b < 4 ? 1 : b / 2 + 1);
+  }
+  const struct {
+    const char* name;
+    testsupport::Line line;
+    std::uint8_t mode;
+    std::size_t dataBytes;
+  } cases[] = {{"as long as raw", equalLength, 0x03, 72}, {"two bytes shorter", oneShorter, 0x07, 70}};
+  makeBuffers(1);
+  jobState.settings.pageEndFeed = 0;
+  for (const auto& c : cases) {
+    device.clear();
+    std::memcpy(jobState.pageBufferOdd, c.line.data(), 72);
+    jobState.oddPageLines = 1;
+    ASSERT_TRUE(output::emitPage(device.devobj(), 1, false)) << c.name;
+    ASSERT_EQ(device.groups().size(), 2u) << c.name;
+    EXPECT_EQ(device.groups()[0], header(c.mode, 1)) << c.name;
+    EXPECT_EQ(device.groups()[1].size(), c.dataBytes) << c.name;
+  }
+  Bytes shorter = {0xFD, 0x01};  // the run of four, then pairs of 3 to 36
+  for (std::uint8_t v = 3; v <= 36; ++v) shorter.insert(shorter.end(), {0xFF, v});
+  EXPECT_EQ(device.groups()[1], shorter);
 }
 
 TEST_F(PageEmitterTest, BlockBoundariesAndLineCountBytes) {
@@ -169,13 +207,62 @@ TEST_F(PageEmitterTest, PageOneCountsItsExtraLines) {
   EXPECT_EQ(headers(), (std::vector<Bytes>{header(0x07, 10), header(0x07, 5)}));
 }
 
-TEST_F(PageEmitterTest, WorkAreaFailureSendsNothingAndDropsThePage) {
+// A page that cannot be sent loses its body, not its feeds: the cut after
+// it is sent either way, and the paper must reach the cutter.
+TEST_F(PageEmitterTest, WorkAreaFailureDropsThePageButNotItsFeeds) {
+  jobState.settings.jobEndFeed = 40;
+  jobState.settings.pageEndFeed = 7;
   makeBuffers(10);
   jobState.oddPageLines = 4;
   platform::testing::failWorkAllocation(1);
-  EXPECT_FALSE(output::emitPage(device.devobj(), 1, false));
-  EXPECT_TRUE(device.groups().empty());
+  EXPECT_FALSE(output::emitPage(device.devobj(), 1, true));
+  EXPECT_EQ(device.groups(), (std::vector<Bytes>{{0x1B, 0x4A, 0x28}, {0x1B, 0x4A, 0x07}}));
   EXPECT_EQ(jobState.oddPageLines, 0u) << "the next odd page starts on an empty buffer";
+}
+
+// The file path: the page is read back in blocks of imageLine lines.
+class PageFileEmitterTest : public PageEmitterTest {
+ protected:
+  void SetUp() override {
+    PageEmitterTest::SetUp();
+    jobState.settings.imageLine = 2;
+    jobState.settings.pageEndFeed = 7;
+    jobState.jobOpen = true;
+    jobState.memorySpool = false;
+    std::string path = (folder.path() / "QMX$$0001.001").string();
+    platform::WString wide = platform::fromUtf8(path);
+    std::copy(wide.begin(), wide.end(), jobState.pageFilePath);
+    std::ofstream file(path, std::ios::binary);
+    for (int i = 0; i < 5; ++i) {
+      testsupport::Line line = testsupport::lineWith({{i, 0x80}});
+      file.write(reinterpret_cast<const char*>(line.data()), 72);
+    }
+  }
+  testsupport::TempFolder folder;
+};
+
+TEST_F(PageFileEmitterTest, EveryBlockOfTheFileIsSent) {
+  EXPECT_TRUE(output::emitPage(device.devobj(), 1, false));
+  EXPECT_EQ(headers(), (std::vector<Bytes>{header(0x07, 2), header(0x07, 2), header(0x07, 1)}));
+  EXPECT_EQ(device.groups().back(), (Bytes{0x1B, 0x4A, 0x07}));
+}
+
+TEST_F(PageFileEmitterTest, FileThatCannotBeOpenedSendsNoBodyButItsFeeds) {
+  platform::testing::failOpensContaining(QMX_WIDE("QMX$$"));
+  EXPECT_FALSE(output::emitPage(device.devobj(), 1, false));
+  EXPECT_EQ(device.groups(), (std::vector<Bytes>{{0x1B, 0x4A, 0x07}}));
+  EXPECT_EQ(platform::testing::openFiles(), 0);
+  EXPECT_EQ(platform::testing::liveWorkBlocks(), 0);
+}
+
+// File operations of the page: the open, then one read per block.
+TEST_F(PageFileEmitterTest, ReadFailingMidPageEndsTheBodyThereAndTheFeedsFollow) {
+  platform::testing::failFileOperation(3);  // the second read
+  EXPECT_TRUE(output::emitPage(device.devobj(), 1, false));
+  EXPECT_EQ(headers(), (std::vector<Bytes>{header(0x07, 2)}));
+  EXPECT_EQ(device.groups().size(), 3u);
+  EXPECT_EQ(device.groups().back(), (Bytes{0x1B, 0x4A, 0x07}));
+  EXPECT_EQ(platform::testing::openFiles(), 0);
 }
 
 TEST_F(PageEmitterTest, EncodeBufferFailureSendsRawBlocks) {

@@ -1,5 +1,7 @@
 // Test controls of the POSIX platform layer: make calls fail on purpose,
-// watch resources, and capture the debug texts.
+// watch resources, and capture the debug texts. They exist in test builds
+// only (programs with the target property QMX_FAULT_INJECTION); elsewhere
+// a call to one of them does not link.
 //
 // Counts start at 1 for "the next call". Every control stays in force until
 // reset(); tests call reset() in their fixtures.

@@ -15,6 +15,7 @@
 //   debugText                  OutputDebugStringW
 //   setLastError               SetLastError
 //   atomicIncrement/Decrement  InterlockedIncrement / InterlockedDecrement
+// and one of its own: renewFileOwner, whose security new files get.
 //
 // Files created here are readable and writable by their owner only.
 #ifndef QMX_PLATFORM_PLATFORM_H_
@@ -47,6 +48,12 @@ inline constexpr FileHandle kInvalidFile = -1;
 
 // Opens without sharing. Returns kInvalidFile on failure.
 FileHandle openFile(const WChar* path, FileAccess access, FileDisposition disposition);
+// New files belong to the user the calling thread acts for (on Windows the
+// print system's job thread may act for the job's user). That identity is
+// looked up by the first open after this call and kept for the opens after
+// it: call it at the start and at the end of every job, so that each job's
+// files are its own user's and nothing of the identity outlives the job.
+void renewFileOwner();
 // Reads up to `length` bytes; *transferred receives the count (0 at the end).
 bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* transferred);
 // Writes `length` bytes; *transferred receives the count written.

@@ -43,6 +43,27 @@ TEST(ExportsTest, NothingOfTheModuleRunsAtLoadTime) {
   pclose(pipe);
 }
 
+// The fault-injection controls of the platform layer and of the frame are
+// for test builds only: the module the print system loads must carry none
+// of them. The symbol table is read whole (local symbols included); a
+// symbol of the module's own logic must show, or the check would see
+// nothing.
+TEST(ExportsTest, TheModuleCarriesNoTestControls) {
+  std::string command = std::string(QMX_NM) + " '" + QMX_PLUGIN_LIBRARY + "' 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  bool sawLogic = false;
+  char line[4096];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    const std::string symbol = line;
+    sawLogic = sawLogic || symbol.find("_ZN5spool15commandCallback") != std::string::npos;
+    for (const char* control : {"_ZN8platform7testing", "_ZN6plugin7testing", "_ZN8platform5hooks"})
+      EXPECT_EQ(symbol.find(control), std::string::npos) << symbol;
+  }
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  EXPECT_TRUE(sawLogic) << "no local symbols to look at in " << QMX_PLUGIN_LIBRARY;
+}
+
 TEST(ExportsTest, TheEntryPointsResolveAndInternalsDoNot) {
   void* library = dlopen(QMX_PLUGIN_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();

@@ -14,8 +14,6 @@ alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t objectCo
 alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t lockCount = 0;
 void* instanceHandle = nullptr;
 
-int allocationCountdown = 0;
-
 std::int32_t readCount(std::int32_t& count) { return std::atomic_ref<std::int32_t>(count).load(); }
 
 }  // namespace
@@ -39,14 +37,20 @@ std::int32_t serverLocks() { return readCount(lockCount); }
 
 void* moduleHandle() { return instanceHandle; }
 
-bool allocationAllowed() {
-  if (allocationCountdown <= 0) return true;
-  return --allocationCountdown != 0;
-}
-
+#if defined(QMX_FAULT_INJECTION)
 namespace testing {
+namespace {
+int allocationCountdown = 0;
+}  // namespace
+
 void failFrameAllocation(int nth) { allocationCountdown = nth; }
+
+bool frameAllocationRefused() {
+  if (allocationCountdown <= 0) return false;
+  return --allocationCountdown == 0;
+}
 }  // namespace testing
+#endif
 
 #if defined(_WIN32)
 void recordInstance(HINSTANCE instance) { instanceHandle = instance; }

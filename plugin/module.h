@@ -43,24 +43,26 @@ inline bool absent(const T* address) {
   return checked == nullptr;
 }
 
-// False when the test control below refuses the allocation.
-bool allocationAllowed();
+namespace testing {
+// Test builds only (QMX_FAULT_INJECTION): the nth frame allocation from now
+// fails (0 = none).
+void failFrameAllocation(int nth);
+// True when the control above refuses this allocation.
+bool frameAllocationRefused();
+}  // namespace testing
 
 // Frame objects come from the ordinary allocator; null when memory is short.
 template <typename T, typename... Args>
 T* makeFrameObject(Args&&... args) {
-  if (!allocationAllowed()) return nullptr;
+#if defined(QMX_FAULT_INJECTION)
+  if (testing::frameAllocationRefused()) return nullptr;
+#endif
   return new (std::nothrow) T(std::forward<Args>(args)...);
 }
 template <typename T>
 void destroyFrameObject(T* object) {
   delete object;
 }
-
-namespace testing {
-// The nth frame allocation from now fails (0 = none).
-void failFrameAllocation(int nth);
-}  // namespace testing
 
 }  // namespace plugin
 

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 #include "platform/fault_injection.h"
 #include "settings/devmode_layout.h"
@@ -81,6 +86,65 @@ TEST_F(JobSettingsTest, FieldsAreKeptInRangeAndReplacedOutside) {
     store(device.record, c.offset, c.width, c.stored);
     JobSettings s = settings::loadJobSettings(device.devobj());
     EXPECT_EQ(s.*c.field, c.expected) << c.name;
+  }
+}
+
+// The record is a stored format, so these records are built from literal
+// offsets and little-endian bytes, not through the layout the code reads
+// with. Every byte the load must not read holds 0xFF. The first record
+// holds in-range values (a wrong offset or byte order changes them); the
+// second holds values above 255 in the 16-bit and 32-bit fields, which a
+// read of the low byte alone would keep.
+TEST_F(JobSettingsTest, GoldenRecordsReadAtTheirStoredOffsets) {
+  struct Golden {
+    const char* name;
+    std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> bytes;
+    JobSettings expected;
+  };
+  auto expect = [](std::initializer_list<std::uint32_t> v) {
+    auto f = v.begin();
+    JobSettings s;
+    for (std::uint32_t JobSettings::*field :
+         {&JobSettings::fsEValue, &JobSettings::gsEValue, &JobSettings::keepTrailingBlank, &JobSettings::blockLevel,
+          &JobSettings::firstPageExtraLines, &JobSettings::topMarginLines, &JobSettings::pageEndFeed,
+          &JobSettings::jobEndFeed, &JobSettings::cutMode, &JobSettings::cutKind, &JobSettings::preCutFeed,
+          &JobSettings::markMode, &JobSettings::gsAValue, &JobSettings::bandMode})
+      s.*field = *f++;
+    return s;
+  };
+  const Golden records[] = {
+      {"in range",
+       {{16, {0x64, 0x00, 0x00, 0x00}}, {20, {0x01, 0x00, 0x00, 0x00}}, {544, {0x07, 0x01, 0x02}},
+        {548, {0xC8, 0x00, 0xC9, 0x00, 0xCA, 0x00, 0xCB, 0x00, 0x02, 0x00, 0xCC, 0x00, 0x01}},
+        {562, {0x3F, 0x00}}, {568, {0x01}}},
+       expect({100, 7, 1, 2, 200, 201, 202, 203, 2, 0, 204, 1, 63, 1})},
+      {"above a byte",
+       {{16, {0x00, 0x01, 0x00, 0x00}}, {20, {0x00, 0x01, 0x00, 0x00}}, {544, {0x07, 0x00, 0x00}},
+        {548, {0x05, 0x01, 0x0A, 0x01, 0x01, 0x01, 0x02, 0x01, 0x00, 0x01, 0x07, 0x01, 0x00}},
+        {562, {0x05, 0x01}}, {568, {0x00}}},
+       expect({127, 3, 0, 0, 0, 12, 0, 0, 0, 1, 96, 0, 32, 0})},
+  };
+  for (const Golden& g : records) {
+    std::fill(device.record, device.record + 572, 0xFF);
+    const std::uint8_t header[] = {0x3C, 0x02, 0x00, 0x00, 0x54, 0x46, 0x53, 0x4D, 0x01, 0x00, 0x00, 0x00};
+    std::copy(std::begin(header), std::end(header), device.record);
+    for (const auto& [offset, bytes] : g.bytes) std::copy(bytes.begin(), bytes.end(), device.record + offset);
+    JobSettings s = settings::loadJobSettings(device.devobj());
+    const JobSettings& e = g.expected;
+    EXPECT_EQ(s.fsEValue, e.fsEValue) << g.name;
+    EXPECT_EQ(s.gsEValue, e.gsEValue) << g.name;
+    EXPECT_EQ(s.keepTrailingBlank, e.keepTrailingBlank) << g.name;
+    EXPECT_EQ(s.blockLevel, e.blockLevel) << g.name;
+    EXPECT_EQ(s.firstPageExtraLines, e.firstPageExtraLines) << g.name;
+    EXPECT_EQ(s.topMarginLines, e.topMarginLines) << g.name;
+    EXPECT_EQ(s.pageEndFeed, e.pageEndFeed) << g.name;
+    EXPECT_EQ(s.jobEndFeed, e.jobEndFeed) << g.name;
+    EXPECT_EQ(s.cutMode, e.cutMode) << g.name;
+    EXPECT_EQ(s.cutKind, e.cutKind) << g.name;
+    EXPECT_EQ(s.preCutFeed, e.preCutFeed) << g.name;
+    EXPECT_EQ(s.markMode, e.markMode) << g.name;
+    EXPECT_EQ(s.gsAValue, e.gsAValue) << g.name;
+    EXPECT_EQ(s.bandMode, e.bandMode) << g.name;
   }
 }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "platform/platform.h"
@@ -58,14 +60,16 @@ TEST(PrivateDevModeTest, SizeReportsTheRecordSizeAndTouchesNoRecord) {
   EXPECT_EQ(out.bytes, Record(0xCD).bytes);
 }
 
+// The stored header, byte for byte: size 572, the signature, version 1 and
+// clearOnMerge 0, each little-endian; every settings byte as it was.
 TEST(PrivateDevModeTest, DefaultStampsTheHeaderAndKeepsEverySettingsByte) {
   Record out(0xFF);
   EXPECT_EQ(request(kOEMDM_DEFAULT, nullptr, out.data()), kS_OK);
-  expectHeader(out, 0);
-  EXPECT_EQ(out.bytes[4], 0x54);  // the signature's bytes in record order
-  EXPECT_EQ(out.bytes[7], 0x4D);
-  EXPECT_EQ(std::vector<std::uint8_t>(out.bytes.begin() + 16, out.bytes.end()),
-            std::vector<std::uint8_t>(kRecordSize - 16, 0xFF));
+  const std::uint8_t header[] = {0x3C, 0x02, 0x00, 0x00, 0x54, 0x46, 0x53, 0x4D,
+                                 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  std::vector<std::uint8_t> expected(572, 0xFF);
+  std::copy(std::begin(header), std::end(header), expected.begin());
+  EXPECT_EQ(out.bytes, expected);
 }
 
 TEST(PrivateDevModeTest, RefusedRequestsAnswerInvalidParameter) {
@@ -121,6 +125,22 @@ TEST(PrivateDevModeTest, DifferentSignaturesCopyNothing) {
     EXPECT_EQ(std::vector<std::uint8_t>(out.bytes.begin() + 16, out.bytes.end()),
               std::vector<std::uint8_t>(kRecordSize - 16, 0x42));
   }
+}
+
+// Convert compares the two records' signatures with each other: two
+// records that share another component's signature are copied as they are.
+TEST(PrivateDevModeTest, EqualForeignSignaturesAreCopied) {
+  const std::uint32_t foreign = 0x11223344;
+  Record in = patterned(5);
+  in.setU32(devmode::kDwSignature, foreign);
+  Record out = patterned(90);
+  out.setU32(devmode::kDwSignature, foreign);
+  EXPECT_EQ(request(kOEMDM_CONVERT, in.data(), out.data()), kS_OK);
+  EXPECT_EQ(out.u32(devmode::kDwSignature), foreign) << "the plug-in's signature is not stamped";
+  EXPECT_EQ(out.u32(devmode::kDwSize), kRecordSize);
+  EXPECT_EQ(out.u32(devmode::kDwVersion), devmode::kVersion);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.bytes.begin() + 12, out.bytes.end()),
+            std::vector<std::uint8_t>(in.bytes.begin() + 12, in.bytes.end()));
 }
 
 TEST(PrivateDevModeTest, MissingRecordsStillAnswerOk) {

@@ -57,8 +57,9 @@ void allocatePageBuffers() {
 // Chooses file spooling when the buffers are missing or the page is long.
 // Without a usable folder (unknown, too long for the names, or no name in
 // it can be created) the pages stay in the buffers if there are any (a
-// long page is then cut at the buffer's end); otherwise they cannot be kept
-// at all. Either way the job goes on and says so in a debug text.
+// long page is then cut at the buffer's end, and the store says so);
+// otherwise they cannot be kept at all. Either way the job goes on and says
+// so in a debug text.
 void chooseSpooling() {
   bool buffers = jobState.pageBufferOdd != nullptr;
   jobState.memorySpool = buffers && jobState.settings.longPage == 0;
@@ -74,7 +75,9 @@ void chooseSpooling() {
   if (!loadSpoolFolder()) return keepInBuffers();
   // With no free name the spooling would go on under the last number, as
   // the names are made; that loses every page in a folder that cannot be
-  // written, so buffers, when there are any, keep the pages instead.
+  // written, and in a folder whose names are all taken it empties files
+  // that may be another job's. Buffers, when there are any, keep the pages
+  // instead.
   if (!makePageFileBase() && buffers) {
     jobState.pageFilePath[0] = 0;
     jobState.scratchFilePath[0] = 0;
@@ -98,12 +101,14 @@ void sendPageFile(DEVOBJ* pdevobj, std::uint16_t n, bool isLastPage) {
 bool pagesGoToFiles() { return !jobState.memorySpool && jobState.pageFileBase[0] != 0; }
 
 void startJob(DEVOBJ* pdevobj) {
+  platform::renewFileOwner();  // this job's files are its own user's
   abandonOpenJob();
   jobState.settings = settings::loadJobSettings(pdevobj);
   jobState.pageNumber = 0;
   jobState.firstPageFilePath[0] = 0;
   jobState.oddPageLines = 0;
   jobState.evenPageLines = 0;
+  jobState.linesLostOnPage = false;
   allocatePageBuffers();
   chooseSpooling();
   jobState.jobOpen = true;
@@ -112,6 +117,7 @@ void startJob(DEVOBJ* pdevobj) {
 
 void startPage() {
   jobState.pageNumber = static_cast<std::uint16_t>(jobState.pageNumber + 1);
+  jobState.linesLostOnPage = false;
   if (pagesGoToFiles()) {
     selectPageFile(jobState.pageNumber);
     createPageFile();
@@ -134,6 +140,8 @@ void endPage(DEVOBJ* pdevobj) {
     // Lines before the next start of page belong to page n, as they do in
     // the page buffers; the file just sent must not come back.
     selectPageFile(n);
+  } else {
+    output::sendPageFeeds(pdevobj, false);  // the page was lost; its paper handling stands
   }
   if (jobState.settings.cutMode == 1) output::sendCutTrailer(pdevobj, false);
 }
@@ -147,10 +155,13 @@ void endJob(DEVOBJ* pdevobj) {
     deletePageFile(n);
     if (n != 1 && jobState.firstPageFilePath[0] != 0) deletePageFile(1);
     deleteLeftovers();
+  } else {
+    output::sendPageFeeds(pdevobj, true);
   }
   std::uint32_t cutMode = jobState.settings.cutMode;
   if (cutMode == 1 || cutMode == 2) output::sendCutTrailer(pdevobj, true);
   releasePageBuffers(jobState);
+  platform::renewFileOwner();
   jobState.jobOpen = false;
 }
 

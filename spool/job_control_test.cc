@@ -120,6 +120,42 @@ TEST_F(JobControlTest, PageThatCannotBeSentIsDroppedAndTheNextOfItsParityStandsA
   EXPECT_EQ(summarize(device.groups()), "P B2 B3");
 }
 
+// With no buffers and no folder the pages are lost, but each one's feeds
+// and cut still go out, as after any page: the paper of the job is fed to
+// the cutter and cut as the settings say.
+TEST_F(JobControlTest, PagesThatCannotBeKeptStillGetTheirFeedsAndCuts) {
+  platform::testing::failZeroedAllocation(1);
+  platform::testing::setDocumentsFolder("/" + std::string(240, 'd'));  // too long for the names
+  devmode::writeU16(device.record, devmode::kPageEndFeed, 7);
+  devmode::writeU16(device.record, devmode::kJobEndFeed, 40);
+  setCutMode(1);
+  testsupport::runJob(device, numberedPages(2));
+  EXPECT_FALSE(jobState.memorySpool);
+  EXPECT_EQ(summarize(device.groups()), "P F7 C F40 F7 C");
+}
+
+// Without a callback table nothing reaches a printer, but the job still
+// runs its course and leaves no buffer or file behind.
+TEST_F(JobControlTest, JobOnADeviceWithoutCallbackTableStillReleasesEverything) {
+  testsupport::TempFolder spoolDir;
+  platform::testing::setDocumentsFolder(spoolDir.path().string());
+  DEVOBJ bare = *device.devobj();
+  bare.pDrvProcs = nullptr;
+  auto line = testsupport::patternLine(1);
+  for (std::int16_t paperLength : {std::int16_t{2970}, std::int16_t{12600}}) {
+    device.publicDm.dmPaperLength = paperLength;
+    for (std::uint32_t id : {spool::kStartJob, spool::kStartPage, spool::kEndPage, spool::kStartPage}) {
+      spool::commandCallback(&bare, id);
+      spool::storeRasterLine(line.data(), 72);
+    }
+    spool::commandCallback(&bare, spool::kEndJob);
+    EXPECT_EQ(platform::testing::liveZeroedBlocks(), 0) << paperLength;
+    EXPECT_EQ(platform::testing::liveWorkBlocks(), 0) << paperLength;
+    EXPECT_TRUE(spoolDir.fileNames().empty()) << paperLength;
+  }
+  EXPECT_TRUE(device.groups().empty());
+}
+
 TEST_F(JobControlTest, JobWithoutPagesSendsPageZeroAsLast) {
   setCutMode(2);
   testsupport::runJob(device, {});

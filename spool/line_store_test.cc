@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "platform/fault_injection.h"
 #include "spool/job_control.h"
 #include "jobstate/job_state.h"
 #include "testing/test_support.h"
@@ -48,19 +50,28 @@ TEST_F(LineStoreTest, LinesLandBehindTheMarginsOfTheirParityBuffer) {
   }
 }
 
-TEST_F(LineStoreTest, ShortAndEmptyCallsStillCountOneLine) {
+// Page 3 reuses page 1's buffer without clearing it: a call shorter than a
+// line must not leave page 1's ink in the rest of its slot.
+TEST_F(LineStoreTest, ShortAndEmptyCallsStoreOneLineBlankBeyondTheirBytes) {
   startJob(0, 0);
+  testsupport::Line ink;
+  ink.fill(0xAA);
+  for (int page = 1; page <= 2; ++page) {
+    spool::commandCallback(device.devobj(), spool::kStartPage);
+    for (int i = 0; i < 3; ++i) store(ink);
+    spool::commandCallback(device.devobj(), spool::kEndPage);
+  }
   spool::commandCallback(device.devobj(), spool::kStartPage);
-  std::memset(jobState.pageBufferOdd, 0xAA, 72);  // what an earlier page left
   std::uint8_t forty[40];
   std::memset(forty, 0x55, sizeof forty);
   spool::storeRasterLine(forty, 40);
-  EXPECT_EQ(jobState.oddPageLines, 1u);
-  EXPECT_EQ(jobState.pageBufferOdd[39], 0x55);
-  EXPECT_EQ(jobState.pageBufferOdd[40], 0xAA);
   spool::storeRasterLine(forty, 0);
   spool::storeRasterLine(nullptr, 0);
   EXPECT_EQ(jobState.oddPageLines, 3u);
+  testsupport::Line expected[3] = {};
+  std::memset(expected[0].data(), 0x55, 40);
+  for (std::uint32_t i = 0; i < 3; ++i)
+    EXPECT_EQ(std::memcmp(slot(jobState.pageBufferOdd, i), expected[i].data(), 72), 0) << "slot " << i;
 }
 
 TEST_F(LineStoreTest, NeverWritesPastTheBuffer) {
@@ -71,6 +82,9 @@ TEST_F(LineStoreTest, NeverWritesPastTheBuffer) {
   auto line = testsupport::patternLine(7);
   for (int i = 0; i < 50; ++i) store(line);
   EXPECT_EQ(jobState.oddPageLines, capacity - 2) << "calls past the last slot are dropped";
+  const platform::WString lost = QMX_WIDE("UNI:ページがバッファに収まらず行を失った\n");
+  EXPECT_EQ(std::count(platform::testing::debugTexts().begin(), platform::testing::debugTexts().end(), lost), 1)
+      << "the loss is said once per page";
   // A long call in the last slot is cut at the buffer's end.
   jobState.oddPageLines = capacity - 3;
   std::vector<std::uint8_t> big(20000, 0x11);

@@ -244,6 +244,32 @@ TEST_F(PageFilesTest, UnwritableFolderKeepsPagesInMemoryWhenBuffersExist) {
   call(spool::kEndJob);
 }
 
+// Every name taken in a writable folder (each page-1 probe fails, other
+// names can be made): spooling under the last number would empty a file
+// that may belong to a running job, so a long page stays in the buffers,
+// is cut at their end, and the loss is said.
+TEST_F(PageFilesTest, EveryNameTakenKeepsALongPageInTheBuffersAndSaysWhatIsLost) {
+  platform::testing::failOpensContaining(QMX_WIDE(".001"));
+  device.record[devmode::kKeepTrailingBlank] = 1;
+  device.publicDm.dmPaperLength = 12600;
+  call(spool::kStartJob);
+  ASSERT_TRUE(jobState.memorySpool);
+  call(spool::kStartPage);
+  auto line = testsupport::patternLine(5);
+  for (int i = 0; i < 10090; ++i) spool::storeRasterLine(line.data(), 72);
+  call(spool::kEndPage);
+  call(spool::kEndJob);
+  std::uint32_t sent = 0;
+  for (const Bytes& g : device.groups())
+    if (g.size() == 5 && g[0] == 0x1C && g[1] == 0x2A) sent += g[3] | (g[4] << 8);
+  EXPECT_EQ(sent, 10081u) << "the page is cut at the buffer's end";
+  const auto& texts = platform::testing::debugTexts();
+  for (const platform::WChar* text :
+       {QMX_WIDE("UNI:一時ファイルを作れないのでメモリに保持\n"), QMX_WIDE("UNI:ページがバッファに収まらず行を失った\n")})
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), platform::WString(text)), 1) << nameOf(text);
+  EXPECT_TRUE(folder.fileNames().empty());
+}
+
 // The scratch name falls back to the last number when every probe fails;
 // a file of that name is someone else's, and a job that never trims must
 // not delete it.

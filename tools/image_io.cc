@@ -1,6 +1,9 @@
 #include "tools/image_io.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <utility>
 
 #include "frontend/dither.h"
 
@@ -22,6 +27,11 @@ void setDot(Row& row, std::uint32_t x) { row[x / 8] |= static_cast<std::uint8_t>
 bool hasDot(const Row& row, std::uint32_t x) { return (row[x / 8] & (0x80u >> (x % 8))) != 0; }
 
 ReadResult failure(std::string message) { return {std::move(message), {}, 0}; }
+
+std::string tooTall(std::size_t rows) {
+  return "an image of " + std::to_string(rows) + " rows is taller than the " + std::to_string(kMaxWriteRows) +
+         " rows that are written";
+}
 
 // The size checks every format shares; "" when the image fits.
 std::string sizeProblem(std::uint64_t width, std::uint64_t height) {
@@ -177,15 +187,18 @@ ReadResult readPng(std::span<const std::uint8_t> bytes) {
 
 // ---- PNG out ---------------------------------------------------------------
 
-// An image in PNG's own layout, ready for libpng.
-struct PngRaster {
+// The layout of a PNG image. Its rows are made one at a time, top first, as
+// they are written, so an image as tall as the paper needs one row of memory.
+struct PngShape {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   int bitDepth = 8;
   int colourType = PNG_COLOR_TYPE_GRAY;
-  std::size_t stride = 0;
-  std::vector<std::uint8_t> pixels;
+  std::size_t rowBytes = 0;
 };
+
+// Fills the next row of the image, in PNG's own layout.
+using RowMaker = std::function<void(std::uint8_t* row)>;
 
 struct PngErrorSink {
   char message[256] = "";
@@ -199,9 +212,27 @@ struct PngErrorSink {
 
 void onPngWarning(png_structp, png_const_charp) {}
 
-// libpng reports errors by longjmp: everything between setjmp and the
-// libpng calls is plain data, so the jump skips no destructor.
-bool encodePng(std::FILE* file, const PngRaster& raster, png_bytep* rowPointers, PngErrorSink* sink) {
+// The libpng calls of one image; any of them may leave by longjmp.
+void writePngRows(png_structp png, png_infop info, std::FILE* file, const PngShape& shape, const RowMaker& makeRow,
+                  std::uint8_t* row) {
+  png_init_io(png, file);
+  // libpng refuses images taller than a million rows unless told otherwise.
+  png_set_user_limits(png, shape.width, shape.height);
+  png_set_IHDR(png, info, shape.width, shape.height, shape.bitDepth, shape.colourType, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (std::uint32_t y = 0; y < shape.height; ++y) {
+    makeRow(row);
+    png_write_row(png, row);
+  }
+  png_write_end(png, nullptr);
+}
+
+// libpng reports errors by longjmp back to the setjmp here: this frame
+// holds plain data only, and the rows are made in writePngRows' frame,
+// which the jump leaves whole (nothing of it is destroyed or used again).
+bool encodePng(std::FILE* file, const PngShape& shape, const RowMaker& makeRow, std::uint8_t* row,
+               PngErrorSink* sink) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, sink, onPngError, onPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (info == nullptr) {
@@ -213,62 +244,114 @@ bool encodePng(std::FILE* file, const PngRaster& raster, png_bytep* rowPointers,
     png_destroy_write_struct(&png, &info);
     return false;
   }
-  png_init_io(png, file);
-  png_set_IHDR(png, info, raster.width, raster.height, raster.bitDepth, raster.colourType, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  png_write_image(png, rowPointers);
-  png_write_end(png, nullptr);
+  writePngRows(png, info, file, shape, makeRow, row);
   png_destroy_write_struct(&png, &info);
   return true;
 }
 
-// Writes the whole of `bytes` to `path`, or removes what it began.
+// The file a writer fills. A write that fails removes the file only when
+// this run created it and the path still names that regular file: a path
+// that existed (a device such as /dev/stdout, a pipe, another program's
+// file) is written in place and never unlinked.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path) : path_(path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      struct stat st {};
+      created_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+      device_ = st.st_dev;
+      inode_ = st.st_ino;
+    } else if (errno == EEXIST) {
+      fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    }
+    if (fd < 0) {
+      error_ = path + ": cannot create: " + std::strerror(errno);
+      return;
+    }
+    file_ = ::fdopen(fd, "wb");
+    if (file_ == nullptr) {
+      error_ = path + ": cannot create: " + std::strerror(errno);
+      ::close(fd);
+      discard();
+    }
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+
+  std::FILE* get() const { return file_; }
+  const std::string& openError() const { return error_; }  // "" once open
+
+  // Closes the file; false when a byte may not have reached it.
+  bool close() {
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed;
+  }
+
+  // After a failed write: removes what this run created, nothing else.
+  void discard() const {
+    struct stat st {};
+    if (created_ && ::lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == device_ &&
+        st.st_ino == inode_)
+      ::unlink(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  bool created_ = false;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  std::string error_;
+};
+
+// Writes the whole of `bytes` to `path`, or removes what it created.
 std::string writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return path + ": cannot create: " + std::strerror(errno);
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    std::remove(path.c_str());
+  OutputFile out(path);
+  if (out.get() == nullptr) return out.openError();
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
+  if (!out.close() || !written) {
+    out.discard();
     return path + ": write failed";
   }
   return "";
 }
 
-std::string writeRaster(const std::string& path, PngRaster& raster) {
-  if (raster.height == 0) return path + ": nothing to write, the image has no rows";
-  std::vector<png_bytep> rowPointers(raster.height);
-  for (std::uint32_t y = 0; y < raster.height; ++y) rowPointers[y] = raster.pixels.data() + y * raster.stride;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return path + ": cannot create: " + std::strerror(errno);
+std::string writeRows(const std::string& path, const PngShape& shape, const RowMaker& makeRow) {
+  if (shape.height == 0) return path + ": nothing to write, the image has no rows";
+  std::vector<std::uint8_t> row(shape.rowBytes);
+  OutputFile out(path);
+  if (out.get() == nullptr) return out.openError();
   PngErrorSink sink;
-  const bool encoded = encodePng(file, raster, rowPointers.data(), &sink);
-  if (std::fclose(file) != 0 || !encoded) {
-    std::remove(path.c_str());
+  const bool encoded = encodePng(out.get(), shape, makeRow, row.data(), &sink);
+  if (!out.close() || !encoded) {
+    out.discard();
     return path + ": PNG write failed" + (encoded ? "" : std::string(": ") + sink.message);
   }
   return "";
 }
 
-PngRaster greyRaster(const Rows& rows, PngDepth depth) {
-  PngRaster raster;
-  raster.width = kLineDots;
-  raster.height = static_cast<std::uint32_t>(rows.size());
-  raster.bitDepth = depth == PngDepth::kOneBit ? 1 : 8;
-  raster.stride = depth == PngDepth::kOneBit ? kLineBytes : kLineDots;
-  raster.pixels.resize(raster.stride * rows.size());
-  std::uint8_t* out = raster.pixels.data();
-  for (const Row& row : rows) {
+std::string writeGrey(const std::string& path, const Rows& rows, PngDepth depth) {
+  if (rows.size() > kMaxWriteRows) return path + ": " + tooTall(rows.size());
+  PngShape shape;
+  shape.width = kLineDots;
+  shape.height = static_cast<std::uint32_t>(rows.size());
+  shape.bitDepth = depth == PngDepth::kOneBit ? 1 : 8;
+  shape.rowBytes = depth == PngDepth::kOneBit ? kLineBytes : kLineDots;
+  std::size_t next = 0;
+  return writeRows(path, shape, [&](std::uint8_t* out) {
+    const Row& row = rows[next++];
     if (depth == PngDepth::kOneBit) {
       // PNG grey: a 0 bit is black.
       for (std::uint32_t i = 0; i < kLineBytes; ++i) out[i] = static_cast<std::uint8_t>(~row[i]);
     } else {
       for (std::uint32_t x = 0; x < kLineDots; ++x) out[x] = hasDot(row, x) ? 0 : 255;
     }
-    out += raster.stride;
-  }
-  return raster;
+  });
 }
 
 // ---- Preview ---------------------------------------------------------------
@@ -286,79 +369,85 @@ constexpr Rgb kMarkBlue{0, 90, 220};
 constexpr std::uint32_t kDash = 8;        // dots per dash
 constexpr std::uint32_t kMarkerRows = 2;  // height of an inserted mark line
 
-class PreviewCanvas {
- public:
-  PreviewCanvas(std::uint32_t height, bool border) : border_(border ? 1 : 0) {
-    raster_.width = kLineDots + 2 * border_;
-    raster_.height = height + 2 * border_;
-    raster_.colourType = PNG_COLOR_TYPE_RGB;
-    raster_.stride = std::size_t{raster_.width} * 3;
-    raster_.pixels.assign(raster_.stride * raster_.height, 0xFF);
-    if (border) drawFrame();
-  }
-
-  void paperRow(const Row& row) {
-    for (std::uint32_t x = 0; x < kLineDots; ++x) put(x, y_, hasDot(row, x) ? kBlack : kWhite);
-    ++y_;
-  }
-
-  void dashedLine(Rgb dash, Rgb gap) {
-    for (std::uint32_t i = 0; i < kMarkerRows; ++i, ++y_) {
-      for (std::uint32_t x = 0; x < kLineDots; ++x) put(x, y_, (x / kDash) % 2 == 0 ? dash : gap);
-    }
-  }
-
-  PngRaster& raster() { return raster_; }
-
- private:
-  // x and y within the paper, inside the frame.
-  void put(std::uint32_t x, std::uint32_t y, Rgb colour) { putRaw(x + border_, y + border_, colour); }
-
-  void putRaw(std::uint32_t x, std::uint32_t y, Rgb colour) {
-    std::uint8_t* pixel = raster_.pixels.data() + y * raster_.stride + std::size_t{x} * 3;
-    pixel[0] = colour.r;
-    pixel[1] = colour.g;
-    pixel[2] = colour.b;
-  }
-
-  void drawFrame() {
-    for (std::uint32_t x = 0; x < raster_.width; ++x) {
-      putRaw(x, 0, kBorderGrey);
-      putRaw(x, raster_.height - 1, kBorderGrey);
-    }
-    for (std::uint32_t y = 0; y < raster_.height; ++y) {
-      putRaw(0, y, kBorderGrey);
-      putRaw(raster_.width - 1, y, kBorderGrey);
-    }
-  }
-
-  std::uint32_t border_;
-  std::uint32_t y_ = 0;
-  PngRaster raster_;
-};
-
 std::vector<std::size_t> sortedClamped(std::vector<std::size_t> rows, std::size_t end) {
   for (std::size_t& row : rows) row = std::min(row, end);
   std::sort(rows.begin(), rows.end());
   return rows;
 }
 
-PngRaster previewRaster(const Rows& rows, const PreviewMarks& marks) {
-  const std::vector<std::size_t> cuts = sortedClamped(marks.cutRows, rows.size());
-  const std::vector<std::size_t> feeds = sortedClamped(marks.markRows, rows.size());
-  const std::size_t height = rows.size() + kMarkerRows * (cuts.size() + feeds.size());
-  PreviewCanvas canvas(static_cast<std::uint32_t>(height), marks.border);
-  auto cut = cuts.begin();
-  auto feed = feeds.begin();
-  for (std::size_t y = 0; y <= rows.size(); ++y) {
-    // A mark feed comes before the cut at the same row, as it does in a
-    // cut trailer.
-    for (; feed != feeds.end() && *feed == y; ++feed) canvas.dashedLine(kMarkBlue, kWhite);
-    for (; cut != cuts.end() && *cut == y; ++cut) canvas.dashedLine(kCutRed, kCutGrey);
-    if (y < rows.size()) canvas.paperRow(rows[y]);
+// The preview's rows, top first: the frame's top edge, then the paper with
+// a dashed line inserted before each marked row, then the frame's bottom.
+class PreviewRows {
+ public:
+  PreviewRows(const Rows& rows, const PreviewMarks& marks)
+      : rows_(rows),
+        cuts_(sortedClamped(marks.cutRows, rows.size())),
+        feeds_(sortedClamped(marks.markRows, rows.size())),
+        border_(marks.border ? 1 : 0) {}
+
+  std::uint32_t width() const { return kLineDots + 2 * border_; }
+  std::size_t height() const { return rows_.size() + kMarkerRows * (cuts_.size() + feeds_.size()) + 2 * border_; }
+
+  void next(std::uint8_t* out) {
+    if (border_ != 0 && (made_ == 0 || made_ + 1 == height())) {
+      fill(out, 0, width(), kBorderGrey);
+    } else {
+      paperLine(out + 3 * border_);
+      if (border_ != 0) {
+        fill(out, 0, 1, kBorderGrey);
+        fill(out, width() - 1, 1, kBorderGrey);
+      }
+    }
+    ++made_;
   }
-  return std::move(canvas.raster());
-}
+
+ private:
+  static void fill(std::uint8_t* out, std::uint32_t from, std::uint32_t count, Rgb colour) {
+    for (std::uint32_t x = from; x < from + count; ++x) put(out, x, colour);
+  }
+  static void put(std::uint8_t* out, std::uint32_t x, Rgb colour) {
+    out[3 * x] = colour.r;
+    out[3 * x + 1] = colour.g;
+    out[3 * x + 2] = colour.b;
+  }
+  static void dashes(std::uint8_t* out, Rgb dash, Rgb gap) {
+    for (std::uint32_t x = 0; x < kLineDots; ++x) put(out, x, (x / kDash) % 2 == 0 ? dash : gap);
+  }
+
+  // One line of the paper area. A mark feed comes before the cut at the
+  // same row, as it does in a cut trailer.
+  void paperLine(std::uint8_t* out) {
+    if (markerLeft_ == 0) {
+      if (feed_ < feeds_.size() && feeds_[feed_] == row_) {
+        ++feed_;
+        marker_ = {kMarkBlue, kWhite};
+        markerLeft_ = kMarkerRows;
+      } else if (cut_ < cuts_.size() && cuts_[cut_] == row_) {
+        ++cut_;
+        marker_ = {kCutRed, kCutGrey};
+        markerLeft_ = kMarkerRows;
+      }
+    }
+    if (markerLeft_ > 0) {
+      --markerLeft_;
+      dashes(out, marker_.first, marker_.second);
+      return;
+    }
+    const Row& row = rows_[row_++];
+    for (std::uint32_t x = 0; x < kLineDots; ++x) put(out, x, hasDot(row, x) ? kBlack : kWhite);
+  }
+
+  const Rows& rows_;
+  const std::vector<std::size_t> cuts_;
+  const std::vector<std::size_t> feeds_;
+  const std::uint32_t border_;
+  std::size_t made_ = 0;      // preview rows made so far
+  std::size_t row_ = 0;       // next paper row
+  std::size_t cut_ = 0;       // next cut mark
+  std::size_t feed_ = 0;      // next mark-feed mark
+  std::uint32_t markerLeft_ = 0;
+  std::pair<Rgb, Rgb> marker_{};
+};
 
 std::vector<std::uint8_t> readWholeFile(const std::string& path, std::string* error) {
   std::vector<std::uint8_t> bytes;
@@ -413,8 +502,7 @@ std::string writePbm(const std::string& path, const Rows& rows) {
 
 std::string writePng(const std::string& path, const Rows& rows, PngDepth depth) {
   try {
-    PngRaster raster = greyRaster(rows, depth);
-    return writeRaster(path, raster);
+    return writeGrey(path, rows, depth);
   } catch (const std::exception&) {
     return path + ": out of memory";
   }
@@ -422,8 +510,14 @@ std::string writePng(const std::string& path, const Rows& rows, PngDepth depth) 
 
 std::string writePreviewPng(const std::string& path, const Rows& rows, const PreviewMarks& marks) {
   try {
-    PngRaster raster = previewRaster(rows, marks);
-    return writeRaster(path, raster);
+    PreviewRows preview(rows, marks);
+    if (preview.height() > kMaxWriteRows) return path + ": " + tooTall(preview.height());
+    PngShape shape;
+    shape.width = preview.width();
+    shape.height = static_cast<std::uint32_t>(preview.height());
+    shape.colourType = PNG_COLOR_TYPE_RGB;
+    shape.rowBytes = std::size_t{shape.width} * 3;
+    return writeRows(path, shape, [&](std::uint8_t* out) { preview.next(out); });
   } catch (const std::exception&) {
     return path + ": out of memory";
   }

@@ -41,9 +41,14 @@ ReadResult readImageFile(const std::string& path);
 
 enum class PngDepth { kOneBit, kEightBit };
 
+// Tallest PNG written, in rows: PNG's own limit. The PNG writers make one
+// row at a time, so their memory does not grow with the image.
+inline constexpr std::uint32_t kMaxWriteRows = 0x7FFFFFFF;
+
 // Each writer replaces `path` and returns "" on success, else a message
 // naming the file. PNG cannot hold an image of no rows, so writing empty
-// `rows` as PNG is an error; PBM writes a 576 x 0 image.
+// `rows` as PNG is an error; PBM writes a 576 x 0 image. A write that fails
+// removes `path` only when it created it.
 std::string writePbm(const std::string& path, const Rows& rows);
 std::string writePng(const std::string& path, const Rows& rows, PngDepth depth);
 

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -145,6 +149,48 @@ TEST(ImageIoTest, FileErrorsNameTheFile) {
   EXPECT_NE(writePbm(missing, patternRows(1)).find(missing), std::string::npos);
   EXPECT_NE(writePng(missing, patternRows(1), PngDepth::kOneBit).find(missing), std::string::npos);
   EXPECT_NE(writePng(tempPath("empty.png"), {}, PngDepth::kOneBit).find("no rows"), std::string::npos);
+}
+
+// A write that fails removes the output only when this run created it as a
+// regular file. A path that was there (here a link to a device that
+// refuses every byte) stays, and so does an existing file.
+TEST(ImageIoTest, FailedWritesRemoveOnlyWhatTheyCreated) {
+  const std::pair<const char*, std::function<std::string(const std::string&)>> writers[] = {
+      {"pbm", [](const std::string& path) { return writePbm(path, patternRows(40)); }},
+      {"png", [](const std::string& path) { return writePng(path, patternRows(40), PngDepth::kEightBit); }},
+  };
+  const struct {
+    const char* name;
+    bool existed, linkToDevice, stays;
+  } cases[] = {
+      {"created by the run", false, false, false},
+      {"an existing file", true, false, true},
+      {"a link to a device", true, true, true},
+  };
+  // Regular files may grow to 100 bytes; past that a write fails (EFBIG)
+  // instead of raising SIGXFSZ.
+  struct rlimit saved {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*savedSignal)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  for (const auto& [format, write] : writers) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(format) + ", " + c.name);
+      const std::string path = tempPath(std::string("failing.") + format);
+      std::remove(path.c_str());
+      if (c.linkToDevice) ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+      else if (c.existed) std::ofstream(path) << "before";
+      struct rlimit small = saved;
+      small.rlim_cur = 100;
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+      const std::string error = write(path);
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+      EXPECT_NE(error.find("write failed"), std::string::npos) << error;
+      struct stat st {};
+      EXPECT_EQ(lstat(path.c_str(), &st) == 0, c.stays);
+      std::remove(path.c_str());
+    }
+  }
+  std::signal(SIGXFSZ, savedSignal);
 }
 
 TEST(ImageIoTest, MidGreyDithersToHalfTheDots) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <string>
 #include <vector>
@@ -92,6 +93,8 @@ bool parseArguments(int argc, char** argv, Options* options, std::string* error,
   return error->empty();
 }
 
+// Reads the whole stream, up to the emulator's bound: a longer one is
+// refused as soon as its first byte past the bound arrives.
 bool readStream(const std::string& name, std::vector<std::uint8_t>* bytes, std::string* error) {
   std::FILE* file = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
   if (file == nullptr) {
@@ -100,11 +103,16 @@ bool readStream(const std::string& name, std::vector<std::uint8_t>* bytes, std::
   }
   std::uint8_t buffer[65536];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes->insert(bytes->end(), buffer, buffer + n);
+  bool tooLong = false;
+  while (!tooLong && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    tooLong = n > emulator::kMaxStreamBytes - bytes->size();
+    if (!tooLong) bytes->insert(bytes->end(), buffer, buffer + n);
+  }
   const bool failed = std::ferror(file) != 0;
   if (file != stdin) std::fclose(file);
   if (failed) *error = "read failed";
-  return !failed;
+  if (tooLong) *error = "longer than " + std::to_string(emulator::kMaxStreamBytes) + " bytes, the most that is read";
+  return !failed && !tooLong;
 }
 
 std::vector<const emulator::Event*> eventsOf(const emulator::Paper& paper, emulator::EventKind kind) {
@@ -223,9 +231,7 @@ bool writeImages(const Options& options, const emulator::Paper& paper) {
   return ok;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   Options options;
   std::string error;
   bool help = false;
@@ -250,4 +256,16 @@ int main(int argc, char** argv) {
   }
   report(options, stream.size(), result.paper);
   return writeImages(options, result.paper) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Memory runs short only on a stream near the bounds; say so, never abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::exception&) {
+    std::fprintf(stderr, "%s: out of memory\n", kProgram);
+    return 1;
+  }
 }

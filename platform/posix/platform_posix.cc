@@ -1,5 +1,6 @@
-// POSIX implementation of the platform layer, with the test controls of
-// fault_injection.h. Mirrors the results of the Win32 calls it stands for.
+// POSIX implementation of the platform layer. Mirrors the results of the
+// Win32 calls it stands for. Test builds consult the controls of
+// fault_injection.h through fault_hooks.h.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,11 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
-#include "platform/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/posix/fault_hooks.h"
 
 namespace platform {
 namespace {
@@ -29,50 +29,7 @@ constexpr const char* kProfileEnv = "QMX415U_INI_DIR";
 constexpr const char* kDebugEnv = "QMX415U_DEBUG";
 constexpr const char* kDefaultProfileDir = "/etc/qmx415u";
 
-struct Faults {
-  int zeroedCountdown = 0;
-  int zeroedFailFrom = 0;
-  int workCountdown = 0;
-  std::vector<int> fileOpsFailing;  // numbers of the file operations that fail
-  bool keepAwakeFails = false;
-  WString failPath;
-  WString failOpenFragment;
-  std::string documentsFolder;
-  std::string profileFolder;
-  std::vector<WString> debugTexts;
-  int zeroedAllocations = 0;
-  int liveZeroed = 0;
-  int liveWork = 0;
-  int openFiles = 0;
-  int fileOperations = 0;
-  int keepAwakeCalls = 0;
-};
-
-Faults& faults() {
-  static Faults f;
-  return f;
-}
-
 thread_local std::uint32_t threadLastError = 0;
-
-// Counts a step down; true when it reaches the failing call.
-bool countdownHits(int& countdown) {
-  if (countdown <= 0) return false;
-  return --countdown == 0;
-}
-
-bool fileOperationFails() {
-  Faults& f = faults();
-  ++f.fileOperations;
-  for (int n : f.fileOpsFailing)
-    if (n == f.fileOperations) return true;
-  return false;
-}
-
-bool pathFails(const WChar* path) {
-  const Faults& f = faults();
-  return !f.failPath.empty() && f.failPath == path;
-}
 
 // Paths are formed the Windows way; a backslash separates folders here too.
 std::string utf8Path(const WChar* path) {
@@ -85,8 +42,9 @@ std::string utf8Path(const WChar* path) {
 std::string utf8Text(const WChar* text) { return toUtf8(text, wideLength(text)); }
 
 std::string documentsFolderUtf8() {
-  const Faults& f = faults();
-  if (!f.documentsFolder.empty()) return f.documentsFolder;
+  if constexpr (hooks::kEnabled) {
+    if (std::string chosen = hooks::documentsFolderOverride(); !chosen.empty()) return chosen;
+  }
   if (const char* env = std::getenv(kDocumentsEnv); env != nullptr && *env != '\0') return env;
   const char* tmp = std::getenv("TMPDIR");
   std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
@@ -103,8 +61,9 @@ bool ensurePrivateFolder(const std::string& path) {
 }
 
 std::string profileFolderUtf8() {
-  const Faults& f = faults();
-  if (!f.profileFolder.empty()) return f.profileFolder;
+  if constexpr (hooks::kEnabled) {
+    if (std::string chosen = hooks::profileFolderOverride(); !chosen.empty()) return chosen;
+  }
   if (const char* env = std::getenv(kProfileEnv); env != nullptr && *env != '\0') return env;
   return kDefaultProfileDir;
 }
@@ -184,43 +143,45 @@ std::uint32_t parseProfileNumber(const std::string& text) {
 }  // namespace
 
 void* allocZeroed(std::size_t bytes) {
-  Faults& f = faults();
-  ++f.zeroedAllocations;
-  bool fails = countdownHits(f.zeroedCountdown) ||
-               (f.zeroedFailFrom > 0 && f.zeroedAllocations >= f.zeroedFailFrom);
-  if (fails) return nullptr;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::zeroedAllocationFails()) return nullptr;
+  }
   // GlobalAlloc hands out a block even for 0 bytes.
   void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-  if (block != nullptr) ++f.liveZeroed;
+  if constexpr (hooks::kEnabled) {
+    if (block != nullptr) hooks::countBlock(true, 1);
+  }
   return block;
 }
 
 void freeZeroed(void* block) {
   if (block == nullptr) return;
-  --faults().liveZeroed;
+  if constexpr (hooks::kEnabled) hooks::countBlock(true, -1);
   std::free(block);
 }
 
 void* allocWork(std::size_t bytes) {
-  Faults& f = faults();
-  if (countdownHits(f.workCountdown)) return nullptr;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::workAllocationFails()) return nullptr;
+  }
   void* block = std::malloc(bytes == 0 ? 1 : bytes);
-  if (block != nullptr) ++f.liveWork;
+  if constexpr (hooks::kEnabled) {
+    if (block != nullptr) hooks::countBlock(false, 1);
+  }
   return block;
 }
 
 void freeWork(void* block) {
   if (block == nullptr) return;
-  --faults().liveWork;
+  if constexpr (hooks::kEnabled) hooks::countBlock(false, -1);
   std::free(block);
 }
 
 FileHandle openFile(const WChar* path, FileAccess access, FileDisposition disposition) {
   try {
-    Faults& f = faults();
-    if (fileOperationFails() || pathFails(path)) return kInvalidFile;
-    WString wide(path);
-    if (!f.failOpenFragment.empty() && wide.find(f.failOpenFragment) != WString::npos) return kInvalidFile;
+    if constexpr (hooks::kEnabled) {
+      if (hooks::openFails(path)) return kInvalidFile;
+    }
     int flags = O_CLOEXEC | O_NOFOLLOW | (access == FileAccess::kRead ? O_RDONLY : O_WRONLY);
     switch (disposition) {
       case FileDisposition::kCreateNew: flags |= O_CREAT | O_EXCL; break;
@@ -237,16 +198,22 @@ FileHandle openFile(const WChar* path, FileAccess access, FileDisposition dispos
       ::close(fd);
       return kInvalidFile;
     }
-    ++f.openFiles;
+    if constexpr (hooks::kEnabled) hooks::countOpenFile(1);
     return fd;
   } catch (...) {
     return kInvalidFile;  // see kNoThrow
   }
 }
 
+// The effective user of the process owns every file; nothing is kept.
+void renewFileOwner() {}
+
 bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* transferred) {
   *transferred = 0;
-  if (file == kInvalidFile || fileOperationFails()) return false;
+  if (file == kInvalidFile) return false;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::fileOperationFails()) return false;
+  }
   std::uint32_t done = 0;
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (done < length) {
@@ -262,7 +229,10 @@ bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t
 
 bool writeFile(FileHandle file, const void* buffer, std::uint32_t length, std::uint32_t* transferred) {
   *transferred = 0;
-  if (file == kInvalidFile || fileOperationFails()) return false;
+  if (file == kInvalidFile) return false;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::fileOperationFails()) return false;
+  }
   std::uint32_t done = 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (done < length) {
@@ -279,19 +249,24 @@ bool writeFile(FileHandle file, const void* buffer, std::uint32_t length, std::u
 }
 
 bool seekToEnd(FileHandle file) {
-  if (file == kInvalidFile || fileOperationFails()) return false;
+  if (file == kInvalidFile) return false;
+  if constexpr (hooks::kEnabled) {
+    if (hooks::fileOperationFails()) return false;
+  }
   return ::lseek(static_cast<int>(file), 0, SEEK_END) >= 0;
 }
 
 void closeFile(FileHandle file) {
   if (file == kInvalidFile) return;
-  --faults().openFiles;
+  if constexpr (hooks::kEnabled) hooks::countOpenFile(-1);
   ::close(static_cast<int>(file));
 }
 
 bool deleteFile(const WChar* path) {
   try {
-    if (fileOperationFails() || pathFails(path)) return false;
+    if constexpr (hooks::kEnabled) {
+      if (hooks::fileOperationFails() || hooks::pathFails(path)) return false;
+    }
     return ::unlink(utf8Path(path).c_str()) == 0;
   } catch (...) {
     return false;
@@ -300,7 +275,9 @@ bool deleteFile(const WChar* path) {
 
 bool moveFile(const WChar* from, const WChar* to) {
   try {
-    if (fileOperationFails() || pathFails(from) || pathFails(to)) return false;
+    if constexpr (hooks::kEnabled) {
+      if (hooks::fileOperationFails() || hooks::pathFails(from) || hooks::pathFails(to)) return false;
+    }
     std::string src = utf8Path(from), dst = utf8Path(to);
     // link + unlink refuses an existing target, as MoveFileW does.
     if (::link(src.c_str(), dst.c_str()) != 0) return false;
@@ -315,9 +292,9 @@ bool commonDocumentsFolder(WChar* path) {
   try {
     path[0] = 0;
     std::string folder = documentsFolderUtf8();
-    const Faults& f = faults();
-    bool configured = !f.documentsFolder.empty() || (std::getenv(kDocumentsEnv) != nullptr &&
-                                                    *std::getenv(kDocumentsEnv) != '\0');
+    const char* env = std::getenv(kDocumentsEnv);
+    bool configured = env != nullptr && *env != '\0';
+    if constexpr (hooks::kEnabled) configured = configured || !hooks::documentsFolderOverride().empty();
     if (!configured && !ensurePrivateFolder(folder)) return false;
     WString wide = fromUtf8(folder);
     if (wide.size() >= kMaxPath) return false;
@@ -363,17 +340,13 @@ std::uint32_t profileInt(const WChar* section, const WChar* key, std::int32_t de
 }
 
 bool keepSystemAwake() {
-  Faults& f = faults();
-  ++f.keepAwakeCalls;
-  return !f.keepAwakeFails;
+  if constexpr (hooks::kEnabled) return !hooks::keepAwakeFails();
+  return true;
 }
 
 void debugText(const WChar* text) {
   try {
-    static std::mutex mutex;
-    std::lock_guard<std::mutex> lock(mutex);
-    Faults& f = faults();
-    if (f.debugTexts.size() < 100000) f.debugTexts.emplace_back(text);
+    if constexpr (hooks::kEnabled) hooks::recordDebugText(text);
     if (const char* env = std::getenv(kDebugEnv); env != nullptr && *env == '1') {
       std::string utf8 = utf8Text(text);
       std::fwrite(utf8.data(), 1, utf8.size(), stderr);
@@ -394,42 +367,4 @@ std::int32_t atomicDecrement(volatile std::int32_t* value) {
   return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
 }
 
-namespace testing {
-
-void reset() {
-  Faults& f = faults();
-  int liveZeroed = f.liveZeroed, liveWork = f.liveWork, open = f.openFiles;
-  f = Faults{};
-  // Live counts describe the process, not the test: keep them.
-  f.liveZeroed = liveZeroed;
-  f.liveWork = liveWork;
-  f.openFiles = open;
-}
-
-void failZeroedAllocation(int nth) { faults().zeroedCountdown = nth; }
-void failZeroedAllocationsFrom(int nth) {
-  faults().zeroedFailFrom = nth <= 0 ? 0 : faults().zeroedAllocations + nth;
-}
-void failWorkAllocation(int nth) { faults().workCountdown = nth; }
-void failFileOperationsOn(const WString& path) { faults().failPath = path; }
-void failOpensContaining(const WString& fragment) { faults().failOpenFragment = fragment; }
-void failFileOperation(int nth) { failFileOperations({nth}); }
-void failFileOperations(std::initializer_list<int> nths) {
-  Faults& f = faults();
-  f.fileOpsFailing.clear();
-  for (int nth : nths)
-    if (nth > 0) f.fileOpsFailing.push_back(f.fileOperations + nth);
-}
-void failKeepAwake(bool fail) { faults().keepAwakeFails = fail; }
-void setDocumentsFolder(const std::string& utf8Path) { faults().documentsFolder = utf8Path; }
-void setProfileFolder(const std::string& utf8Path) { faults().profileFolder = utf8Path; }
-const std::vector<WString>& debugTexts() { return faults().debugTexts; }
-int zeroedAllocations() { return faults().zeroedAllocations; }
-int liveZeroedBlocks() { return faults().liveZeroed; }
-int liveWorkBlocks() { return faults().liveWork; }
-int openFiles() { return faults().openFiles; }
-int fileOperations() { return faults().fileOperations; }
-int keepAwakeCalls() { return faults().keepAwakeCalls; }
-
-}  // namespace testing
 }  // namespace platform

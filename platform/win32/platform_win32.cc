@@ -70,6 +70,7 @@ class OwnerOnlyDescriptor {
     ready_ = true;
   }
 
+  bool ready() const { return ready_; }
   // Null when the descriptor could not be built.
   SECURITY_ATTRIBUTES* attributes() { return ready_ ? &attributes_ : nullptr; }
 
@@ -126,6 +127,48 @@ bool isPlainDiskFile(HANDLE file) {
 
 HANDLE toHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// The descriptor of the current job's files. Building it asks the token
+// several times, which on the file path would be every raster line, so it
+// is built by the first open after renewFileOwner() and kept until the
+// next renewal; one that could not be built is tried again at the next
+// open. Opens and renewals take the lock in turn.
+SRWLOCK ownerLock = SRWLOCK_INIT;
+OwnerOnlyDescriptor* jobOwner = nullptr;
+
+// The job's descriptor, built if need be; null when memory is short. The
+// caller holds ownerLock.
+OwnerOnlyDescriptor* currentOwner() {
+  if (jobOwner == nullptr || !jobOwner->ready()) {
+    delete jobOwner;
+    jobOwner = new (std::nothrow) OwnerOnlyDescriptor();
+  }
+  return jobOwner;
+}
+
+FileHandle openOwnedFile(const WChar* path, FileAccess access, FileDisposition disposition) {
+  // Refuse rather than create a file that other users could read.
+  OwnerOnlyDescriptor* owner = currentOwner();
+  SECURITY_ATTRIBUTES* security = owner != nullptr ? owner->attributes() : nullptr;
+  if (security == nullptr) return kInvalidFile;
+  // READ_CONTROL: the owner of an existing file is checked below.
+  DWORD desired = (access == FileAccess::kRead ? GENERIC_READ : GENERIC_WRITE) | READ_CONTROL;
+  HANDLE file = CreateFileW(path, desired, 0, security, creationOf(disposition),
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kInvalidFile;
+  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (!isPlainDiskFile(file) || (existed && !owner->ownsFile(file))) {
+    CloseHandle(file);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return kInvalidFile;
+  }
+  if (disposition == FileDisposition::kCreateAlways && existed &&
+      (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file))) {
+    CloseHandle(file);
+    return kInvalidFile;
+  }
+  return reinterpret_cast<FileHandle>(file);
+}
+
 }  // namespace
 
 void* allocZeroed(std::size_t bytes) { return reinterpret_cast<void*>(GlobalAlloc(GMEM_ZEROINIT, bytes)); }
@@ -139,27 +182,17 @@ void* allocWork(std::size_t bytes) { return std::malloc(bytes); }
 void freeWork(void* block) { std::free(block); }
 
 FileHandle openFile(const WChar* path, FileAccess access, FileDisposition disposition) {
-  // Refuse rather than create a file that other users could read.
-  OwnerOnlyDescriptor owner;
-  SECURITY_ATTRIBUTES* security = owner.attributes();
-  if (security == nullptr) return kInvalidFile;
-  // READ_CONTROL: the owner of an existing file is checked below.
-  DWORD desired = (access == FileAccess::kRead ? GENERIC_READ : GENERIC_WRITE) | READ_CONTROL;
-  HANDLE file = CreateFileW(path, desired, 0, security, creationOf(disposition),
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return kInvalidFile;
-  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  if (!isPlainDiskFile(file) || (existed && !owner.ownsFile(file))) {
-    CloseHandle(file);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return kInvalidFile;
-  }
-  if (disposition == FileDisposition::kCreateAlways && existed &&
-      (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file))) {
-    CloseHandle(file);
-    return kInvalidFile;
-  }
-  return reinterpret_cast<FileHandle>(file);
+  AcquireSRWLockExclusive(&ownerLock);
+  FileHandle file = openOwnedFile(path, access, disposition);
+  ReleaseSRWLockExclusive(&ownerLock);
+  return file;
+}
+
+void renewFileOwner() {
+  AcquireSRWLockExclusive(&ownerLock);
+  delete jobOwner;
+  jobOwner = nullptr;
+  ReleaseSRWLockExclusive(&ownerLock);
 }
 
 bool readFile(FileHandle file, void* buffer, std::uint32_t length, std::uint32_t* transferred) {
