@@ -163,9 +163,10 @@ int main(int argc, char** argv) {
       const std::size_t eq = setting.find('=');
       const frontend::OptionSpec* option = frontend::findOption(setting.substr(0, eq));
       std::uint32_t value = 0;
-      std::string why;
+      std::string why, text = eq == std::string::npos ? "" : setting.substr(eq + 1);
+      if (text.rfind("Custom.", 0) == 0) text.erase(0, 7);  // as CUPS hands a custom value
       if (eq == std::string::npos || option == nullptr) return fail("unknown option " + setting);
-      if (!frontend::parseValue(*option, setting.substr(eq + 1), &value, &why)) return fail(why);
+      if (!frontend::parseValue(*option, text, &value, &why)) return fail(why);
       option->set(options, value);
     } else {
       files.push_back(a);
