@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace qmxcups {
 namespace {
@@ -17,10 +18,14 @@ std::uint64_t pointsToDots(double points, unsigned dpi) {
 }
 
 bool readPixels(const cups_page_header2_t& h, Pixels* pixels, std::string* error) {
-  const bool white = h.cupsColorSpace == CUPS_CSPACE_W || h.cupsColorSpace == CUPS_CSPACE_SW;
-  const bool black = h.cupsColorSpace == CUPS_CSPACE_K;
+  // Read as a number: a stream may hold a value the enumeration does not.
+  unsigned space = 0;
+  static_assert(sizeof space == sizeof h.cupsColorSpace);
+  std::memcpy(&space, &h.cupsColorSpace, sizeof space);
+  const bool white = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
+  const bool black = space == CUPS_CSPACE_K;
   if (!white && !black) {
-    *error = "colour space " + std::to_string(h.cupsColorSpace) +
+    *error = "colour space " + std::to_string(space) +
              " is not printable: the printer takes black (K, 1 bit) or grey (W or SW, 1 or 8 bits)";
     return false;
   }
@@ -33,11 +38,13 @@ bool readPixels(const cups_page_header2_t& h, Pixels* pixels, std::string* error
   return true;
 }
 
-// The printable area's left edge: the imaging box when the header has one,
-// else the margin (both in points).
-std::uint64_t leftMarginDots(const cups_page_header2_t& h) {
-  const unsigned points = h.ImagingBoundingBox[0] != 0 ? h.ImagingBoundingBox[0] : h.Margins[0];
-  return pointsToDots(points, h.HWResolution[0]);
+// The printable area's left edge, in points: the imaging box when the
+// header has one (its exact form first: whole points can miss a dot), else
+// the margin.
+double leftMarginPoints(const cups_page_header2_t& h) {
+  const float exact = h.cupsImagingBBox[0];
+  if (std::isfinite(exact) && exact > 0 && exact < kMaxPageWidthDots) return exact;
+  return h.ImagingBoundingBox[0] != 0 ? h.ImagingBoundingBox[0] : h.Margins[0];
 }
 
 }  // namespace
@@ -80,7 +87,7 @@ bool readFormat(const cups_page_header2_t& h, PageFormat* format, std::string* e
   f.width = h.cupsWidth;
   f.height = h.cupsHeight;
   f.bytesPerLine = h.cupsBytesPerLine;
-  f.leftMargin = static_cast<std::uint32_t>(std::min<std::uint64_t>(leftMarginDots(h), f.width));
+  f.leftMargin = static_cast<std::uint32_t>(std::min<std::uint64_t>(pointsToDots(leftMarginPoints(h), h.HWResolution[0]), f.width));
   f.fit = frontend::fitLine(f.width, f.leftMargin);
   const double sizeTenths = std::max(0.0, static_cast<double>(h.PageSize[1]) * kTenthsPerInch / kPointsPerInch);
   f.paperLength = std::max<std::int64_t>(std::llround(sizeTenths), paperLengthForRows(f.height));

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -54,12 +55,15 @@ bool readPages(const std::string& path, std::vector<Page>* pages, std::string* e
   cups_page_header2_t h;
   bool ok = true;
   while (ok && cupsRasterReadHeader2(raster, &h)) {
-    const unsigned marginPoints = h.ImagingBoundingBox[0] != 0 ? h.ImagingBoundingBox[0] : h.Margins[0];
+    const double marginPoints = h.cupsImagingBBox[0] > 0 ? h.cupsImagingBBox[0]
+                                : h.ImagingBoundingBox[0] != 0 ? h.ImagingBoundingBox[0] : h.Margins[0];
     const unsigned margin = static_cast<unsigned>(std::lround(marginPoints * h.HWResolution[0] / 72.0));
     const unsigned first = h.cupsWidth <= kHeadWidthHigh ? 0 : std::min(margin, h.cupsWidth - kHeadDots);
     const unsigned count = std::min(kHeadDots, h.cupsWidth);
     const bool grey = h.cupsBitsPerColor == 8;
-    const bool whiteBits = h.cupsColorSpace != CUPS_CSPACE_K;
+    unsigned space = 0;
+    std::memcpy(&space, &h.cupsColorSpace, sizeof space);
+    const bool whiteBits = space != CUPS_CSPACE_K;
     frontend::RowDitherer ditherer(kHeadDots);
     std::vector<std::uint8_t> row(h.cupsBytesPerLine), fitted(kHeadDots);
     Page page;
@@ -140,8 +144,8 @@ int compare(const testsupport::ExpectedPaper& want, const emulator::Paper& got) 
                 std::to_string(want.rows.size()));
   if (cuts != want.cutRows) {
     std::string have, expected;
-    for (std::size_t c : cuts) have += " " + std::to_string(c);
-    for (std::size_t c : want.cutRows) expected += " " + std::to_string(c);
+    for (std::size_t c : cuts) have.append(" ").append(std::to_string(c));
+    for (std::size_t c : want.cutRows) expected.append(" ").append(std::to_string(c));
     return fail("cuts at rows" + have + ", expected at" + expected);
   }
   std::printf("ok: %zu paper rows, %zu cuts\n", got.rows.size(), cuts.size());
@@ -164,7 +168,7 @@ int main(int argc, char** argv) {
       const frontend::OptionSpec* option = frontend::findOption(setting.substr(0, eq));
       std::uint32_t value = 0;
       std::string why, text = eq == std::string::npos ? "" : setting.substr(eq + 1);
-      if (text.rfind("Custom.", 0) == 0) text.erase(0, 7);  // as CUPS hands a custom value
+      if (text.rfind("Custom.", 0) == 0) text = text.substr(7);  // as CUPS hands a custom value
       if (eq == std::string::npos || option == nullptr) return fail("unknown option " + setting);
       if (!frontend::parseValue(*option, text, &value, &why)) return fail(why);
       option->set(options, value);
