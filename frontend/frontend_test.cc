@@ -83,8 +83,8 @@ TEST(PrintOptionsTest, ValuesAPersonWritesAreReadOrRefused) {
       {"TopMargin", "-1", false, 0},          {"TopMargin", "3 mm", false, 0},
       {"CutMedia", "endofpage", true, 1},     {"CutMedia", "Never", true, 0},
       {"CutMedia", "1", false, 0},            {"KeepTrailingBlank", "yes", true, 1},
-      {"BlackMark", "False", true, 0},        {"BlackMarkValue", "63", true, 63},
-      {"BlackMarkValue", "64", false, 0},     {"PreambleFsE", "127", true, 127},
+      {"BlackMark", "False", true, 0},        {"MarkValue", "63", true, 63},
+      {"MarkValue", "64", false, 0},     {"PreambleFsE", "127", true, 127},
       {"LongestBlank", "10mm", true, 80},     {"CutCommand", "EscM", true, 0},
       {"BlockLevel", "", false, 0},
   };

@@ -54,7 +54,7 @@ const OptionSpec kOptions[] = {
      QMX_FIELD_ACCESS("keepTrailingBlank")},
     {"BlackMark", "black-mark", "Black-mark paper: feed to the mark before a cut", ValueKind::kChoice, kOnOff, 0,
      QMX_FIELD_ACCESS("markMode")},
-    {"BlackMarkValue", "black-mark-value", "Black-mark value (GS A)", ValueKind::kNumber, {}, 63,
+    {"MarkValue", "black-mark-value", "Black-mark value (GS A)", ValueKind::kNumber, {}, 63,
      QMX_FIELD_ACCESS("gsAValue")},
     // The record's select field gates this value; choosing a value opens the gate.
     {"PreambleGsE", "preamble-gs-e", "Job preamble value GS E", ValueKind::kNumber, {}, 11,

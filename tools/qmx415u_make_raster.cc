@@ -64,6 +64,9 @@ cups_page_header2_t headerFor(const Options& o, unsigned height) {
   h.cupsPageSize[1] = static_cast<float>(height * pointsPerDot);
   h.Margins[0] = static_cast<unsigned>(o.left * pointsPerDot + 0.5);
   h.ImagingBoundingBox[0] = h.Margins[0];
+  h.cupsImagingBBox[0] = static_cast<float>(o.left * pointsPerDot);  // exact: whole points can miss a dot
+  h.cupsImagingBBox[2] = h.cupsPageSize[0];
+  h.cupsImagingBBox[3] = h.cupsPageSize[1];
   h.ImagingBoundingBox[2] = h.PageSize[0];
   h.ImagingBoundingBox[3] = h.PageSize[1];
   h.cupsWidth = o.width;

@@ -1,0 +1,155 @@
+#include "cups/raster_pages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace qmxcups {
+namespace {
+
+constexpr std::uint8_t kWhiteGrey = 255;
+constexpr double kTenthsPerInch = 254.0;
+
+std::string pageText(std::size_t page) { return "page " + std::to_string(page) + ": "; }
+
+// Points (1/72 inch) to dots at `dpi`, rounded.
+std::uint64_t pointsToDots(double points, unsigned dpi) {
+  return static_cast<std::uint64_t>(std::llround(points * dpi / kPointsPerInch));
+}
+
+bool readPixels(const cups_page_header2_t& h, Pixels* pixels, std::string* error) {
+  // Read as a number: a stream may hold a value the enumeration does not.
+  unsigned space = 0;
+  static_assert(sizeof space == sizeof h.cupsColorSpace);
+  std::memcpy(&space, &h.cupsColorSpace, sizeof space);
+  const bool white = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
+  const bool black = space == CUPS_CSPACE_K;
+  if (!white && !black) {
+    *error = "colour space " + std::to_string(space) +
+             " is not printable: the printer takes black (K, 1 bit) or grey (W or SW, 1 or 8 bits)";
+    return false;
+  }
+  if (h.cupsBitsPerPixel != h.cupsBitsPerColor || (h.cupsBitsPerColor != 1 && !(white && h.cupsBitsPerColor == 8))) {
+    *error = std::to_string(h.cupsBitsPerColor) + " bits per colour and " + std::to_string(h.cupsBitsPerPixel) +
+             " per pixel are not printable: the printer takes 1-bit black or white, or 8-bit grey";
+    return false;
+  }
+  *pixels = h.cupsBitsPerColor == 8 ? Pixels::kGrey : white ? Pixels::kWhiteBits : Pixels::kBlackBits;
+  return true;
+}
+
+// The printable area's left edge, in points: the imaging box when the
+// header has one (its exact form first: whole points can miss a dot), else
+// the margin.
+double leftMarginPoints(const cups_page_header2_t& h) {
+  const float exact = h.cupsImagingBBox[0];
+  if (std::isfinite(exact) && exact > 0 && exact < kMaxPageWidthDots) return exact;
+  return h.ImagingBoundingBox[0] != 0 ? h.ImagingBoundingBox[0] : h.Margins[0];
+}
+
+}  // namespace
+
+std::int64_t paperLengthForRows(std::uint64_t rows) {
+  if (rows <= 1) return 0;
+  // The smallest L with L * 8 / 10 + 1 >= rows.
+  return static_cast<std::int64_t>(((rows - 1) * 10 + kPluginLinesPerMm - 1) / kPluginLinesPerMm);
+}
+
+std::int16_t jobPaperLength(std::int64_t pageLength) {
+  return static_cast<std::int16_t>(std::clamp<std::int64_t>(pageLength, kLongestMemoryPaper, kLongestPaperLength));
+}
+
+std::uint64_t pageRoom(std::int16_t paperLength, std::uint32_t firstPageExtraLines, bool firstPage) {
+  const std::int32_t lines = paperLength * kPluginLinesPerMm / 10 + 1;
+  if (lines <= 0 || lines > kMemoryPageLines) return 0;
+  return static_cast<std::uint64_t>(lines) + (firstPage ? 0 : firstPageExtraLines);
+}
+
+bool readFormat(const cups_page_header2_t& h, PageFormat* format, std::string* error) {
+  if (h.HWResolution[0] != kDotsPerInch || h.HWResolution[1] != kDotsPerInch) {
+    *error = "resolution " + std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) +
+             " dpi is not printable: the head prints 203x203 dpi";
+    return false;
+  }
+  PageFormat f;
+  if (!readPixels(h, &f.pixels, error)) return false;
+  if (h.cupsWidth == 0 || h.cupsWidth > kMaxPageWidthDots) {
+    *error = "a width of " + std::to_string(h.cupsWidth) + " dots is not printable (1 to " +
+             std::to_string(kMaxPageWidthDots) + ")";
+    return false;
+  }
+  const std::uint64_t rowBytes = (std::uint64_t{h.cupsWidth} * h.cupsBitsPerPixel + 7) / 8;
+  if (h.cupsBytesPerLine != rowBytes) {
+    *error = std::to_string(h.cupsBytesPerLine) + " bytes per line do not hold " + std::to_string(h.cupsWidth) +
+             " dots of " + std::to_string(h.cupsBitsPerPixel) + " bits";
+    return false;
+  }
+  f.width = h.cupsWidth;
+  f.height = h.cupsHeight;
+  f.bytesPerLine = h.cupsBytesPerLine;
+  f.leftMargin = static_cast<std::uint32_t>(std::min<std::uint64_t>(pointsToDots(leftMarginPoints(h), h.HWResolution[0]), f.width));
+  f.fit = frontend::fitLine(f.width, f.leftMargin);
+  const double sizeTenths = std::max(0.0, static_cast<double>(h.PageSize[1]) * kTenthsPerInch / kPointsPerInch);
+  f.paperLength = std::max<std::int64_t>(std::llround(sizeTenths), paperLengthForRows(f.height));
+  *format = f;
+  return true;
+}
+
+RasterPages::~RasterPages() = default;
+
+bool RasterPages::fail(std::string message) {
+  if (error_.empty()) error_ = std::move(message);
+  return false;
+}
+
+bool RasterPages::nextPage() {
+  if (!error_.empty()) return false;
+  while (page_ > 0 && rowsLeft() > 0) {
+    if (!readRow()) return false;
+  }
+  cups_page_header2_t header;
+  if (cupsRasterReadHeader2(raster_, &header) == 0) return false;  // the end of the stream
+  ++page_;
+  std::string why;
+  if (!readFormat(header, &format_, &why)) {
+    format_ = PageFormat{};
+    return fail(pageText(page_) + why);
+  }
+  rowsRead_ = 0;
+  row_.assign(format_.bytesPerLine, 0);
+  if (format_.pixels == Pixels::kGrey) {
+    grey_.assign(frontend::kHeadDots, kWhiteGrey);
+    if (!ditherer_) ditherer_ = std::make_unique<frontend::RowDitherer>(frontend::kHeadDots);
+    ditherer_->restart();
+  }
+  return true;
+}
+
+bool RasterPages::readRow() {
+  if (rowsLeft() == 0) return fail(pageText(page_) + "no row left to read");
+  if (cupsRasterReadPixels(raster_, row_.data(), format_.bytesPerLine) != format_.bytesPerLine)
+    return fail(pageText(page_) + "the raster ends after " + std::to_string(rowsRead_) + " of " +
+                std::to_string(format_.height) + " rows");
+  ++rowsRead_;
+  return true;
+}
+
+bool RasterPages::readLine(jobstate::RasterLine* line) {
+  if (!error_.empty() || page_ == 0 || !readRow()) return false;
+  switch (format_.pixels) {
+    case Pixels::kBlackBits:
+      frontend::fitBits(row_.data(), row_.size(), format_.fit, *line);
+      break;
+    case Pixels::kWhiteBits:
+      for (std::uint8_t& b : row_) b = static_cast<std::uint8_t>(~b);
+      frontend::fitBits(row_.data(), row_.size(), format_.fit, *line);
+      break;
+    case Pixels::kGrey:
+      frontend::fitGrey(row_.data(), format_.fit, grey_.data());
+      ditherer_->ditherRow(grey_.data(), line->data());
+      break;
+  }
+  return true;
+}
+
+}  // namespace qmxcups

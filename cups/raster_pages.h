@@ -1,0 +1,124 @@
+// The pages of a CUPS raster stream as the head's lines: each page header
+// checked against what the printer can print, each row fitted to the 576
+// dots and, when grey, dithered. The raster filter prints from it and the
+// fuzz target reads through it, so bad input meets the same checks.
+//
+//   qmxcups::RasterPages pages(raster);        // from cupsRasterOpen(IO)
+//   while (pages.nextPage()) {
+//     ... pages.format() ...
+//     while (pages.rowsLeft() > 0 && pages.readLine(&line)) ...;
+//   }
+//   if (!pages.error().empty()) ...            // a bad page or a short stream
+//
+// Memory is one source row (at most kMaxPageWidthDots wide) and one head
+// line, whatever the page's length.
+#ifndef QMX_CUPS_RASTER_PAGES_H_
+#define QMX_CUPS_RASTER_PAGES_H_
+
+#include <cups/raster.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frontend/dither.h"
+#include "frontend/page_fit.h"
+#include "jobstate/raster_line.h"
+
+namespace qmxcups {
+
+inline constexpr unsigned kDotsPerInch = 203;
+inline constexpr double kPointsPerInch = 72.0;
+// Bounds a row's buffer: 2 m of paper width at 203 dpi.
+inline constexpr std::uint32_t kMaxPageWidthDots = 16384;
+// Dot lines per millimetre as the plug-in counts them for a paper length.
+inline constexpr std::int32_t kPluginLinesPerMm = 8;
+// The public device mode's paper length is a signed 16-bit number of
+// tenths of a millimetre.
+inline constexpr std::int32_t kLongestPaperLength = 32767;
+// The longest paper whose pages the plug-in still keeps in memory: 10080
+// lines, two page buffers of about 0.7 MB. Any longer paper spools every
+// page of the job to files.
+inline constexpr std::int32_t kLongestMemoryPaper = 12599;
+inline constexpr std::int32_t kMemoryPageLines = 10080;
+
+enum class Pixels {
+  kBlackBits,  // 1 bit, a set bit black (CUPS_CSPACE_K)
+  kWhiteBits,  // 1 bit, a set bit white (CUPS_CSPACE_W, CUPS_CSPACE_SW)
+  kGrey,       // 8 bits, 0 black and 255 white (CUPS_CSPACE_W, CUPS_CSPACE_SW)
+};
+
+struct PageFormat {
+  std::uint32_t width = 0;         // dots
+  std::uint32_t height = 0;        // rows
+  std::uint32_t bytesPerLine = 0;  // of a source row
+  Pixels pixels = Pixels::kBlackBits;
+  std::uint32_t leftMargin = 0;    // dots ahead of the printable area
+  frontend::LineFit fit;           // which dots reach the head
+  // Tenths of a millimetre that hold the page: its size from the header,
+  // raised to what its rows need at the plug-in's 8 lines per mm. Not
+  // bounded by the 16-bit field (see jobPaperLength).
+  std::int64_t paperLength = 0;
+};
+
+// Reads a page header as a format this printer prints. False with *error
+// set (a sentence for an ERROR: line) for any other colour space, depth,
+// resolution or layout.
+bool readFormat(const cups_page_header2_t& header, PageFormat* format, std::string* error);
+
+// Tenths of a millimetre whose plug-in line count, length * 8 / 10 + 1,
+// holds `rows` lines.
+std::int64_t paperLengthForRows(std::uint64_t rows);
+
+// The paper length a job starting with a page of `pageLength` tenths runs
+// with: at least kLongestMemoryPaper, so that later pages up to 1260 mm fit
+// the page buffers sized from it, and at most kLongestPaperLength.
+std::int16_t jobPaperLength(std::int64_t pageLength);
+
+// Lines a page of a job with `paperLength` has room for: page 1 has the
+// paper's line count, later pages also page 1's extra top lines (the
+// buffers are the same size). Zero means any number: the job keeps its
+// pages in files.
+std::uint64_t pageRoom(std::int16_t paperLength, std::uint32_t firstPageExtraLines, bool firstPage);
+
+class RasterPages {
+ public:
+  // `raster` is opened for reading and stays the caller's.
+  explicit RasterPages(cups_raster_t* raster) : raster_(raster) {}
+  ~RasterPages();
+  RasterPages(const RasterPages&) = delete;
+  RasterPages& operator=(const RasterPages&) = delete;
+
+  // Reads the next page header, skipping what is left of the current page.
+  // False at the end of the stream (error() empty), or with error() set for
+  // a page the printer cannot print or a stream cut short.
+  bool nextPage();
+  const PageFormat& format() const { return format_; }
+  std::size_t pageNumber() const { return page_; }  // 1 for the first page
+  std::uint32_t rowsLeft() const { return format_.height - rowsRead_; }
+
+  // The current page's next row as a head line. False with error() set
+  // when the stream ends before the row, or when no row is left.
+  bool readLine(jobstate::RasterLine* line);
+
+  const std::string& error() const { return error_; }
+
+ private:
+  bool readRow();
+  bool fail(std::string message);
+
+  cups_raster_t* raster_;
+  PageFormat format_;
+  std::size_t page_ = 0;
+  std::uint32_t rowsRead_ = 0;
+  std::vector<std::uint8_t> row_;   // one source row
+  std::vector<std::uint8_t> grey_;  // the fitted grey row, kHeadDots wide
+  std::unique_ptr<frontend::RowDitherer> ditherer_;
+  std::string error_;
+};
+
+}  // namespace qmxcups
+
+#endif  // QMX_CUPS_RASTER_PAGES_H_

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree (cpack -G DEB), checks what
+# it holds and its dependencies, and runs lintian: no error allowed.
+# Usage: deb_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+rm -rf "$build/package"
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/package/qmx415u_*.deb)
+failures=0
+check() {
+  local name=$1; shift
+  if "$@"; then echo "ok   $name"; else echo "FAIL $name"; failures=$((failures + 1)); fi
+}
+contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for path in ./usr/lib/cups/filter/rastertoqmx415u ./usr/share/ppd/qmx415u/qmx415u.ppd ./usr/bin/qmx415u-print \
+  ./usr/bin/qmx415u-decode ./usr/bin/qmx415u-sample ./usr/share/man/man8/rastertoqmx415u.8.gz \
+  ./usr/share/doc/qmx415u/copyright ./usr/share/doc/qmx415u/changelog.gz; do
+  check "holds $path" grep -qx -- "$path" <<<"$contents"
+done
+check "holds the plug-in library" grep -q "/qmx415u/libqmx415u.so$" <<<"$contents"
+check "leaves the test tools out" bash -c '! grep -q "make-raster\|raster-check\|make-ppd" <<<"$1"' _ "$contents"
+depends=$(dpkg-deb -f "$deb" Depends)
+for need in cups cups-filters libc6 libcups2 libpng16-16; do
+  check "depends on $need" grep -qE "(^|, )$need( |,|$)" <<<"$depends"
+done
+lintian --tag-display-limit 0 "$deb" >"$build/package/lintian.txt" 2>&1 || true
+cat "$build/package/lintian.txt"
+check "lintian reports no error" bash -c '! grep -q "^E: " "$1"' _ "$build/package/lintian.txt"
+echo "$failures failed"
+[ "$failures" = 0 ]
