@@ -8,10 +8,10 @@
 #include <fstream>
 #include <new>
 
+#include "jobstate/job_state.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "spool/job_control.h"
-#include "jobstate/job_state.h"
 #include "spool/line_store.h"
 #include "testing/test_support.h"
 
