@@ -10,25 +10,7 @@ namespace {
 
 using namespace printsys;
 
-class PluginObjectTest : public frametest::FrameTest {
- protected:
-  void SetUp() override {
-    FrameTest::SetUp();
-    plugin_ = frametest::createPlugin();
-    ASSERT_NE(plugin_, nullptr);
-  }
-  void TearDown() override {
-    if (plugin_ != nullptr) {
-      EXPECT_EQ(plugin_->Release(), 0u);
-    }
-    FrameTest::TearDown();
-  }
-  void destroy() {
-    EXPECT_EQ(plugin_->Release(), 0u);
-    plugin_ = nullptr;
-  }
-  IPrintOemUni* plugin_ = nullptr;
-};
+using frametest::PluginObjectTest;
 
 TEST_F(PluginObjectTest, DriverInterfaceIsQueriedOnceAndReleasedOnce) {
   host::DriverInterface driver;

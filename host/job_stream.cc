@@ -1,19 +1,8 @@
 #include "host/job_stream.h"
 
-#include <cstdio>
-
 #include "host/session_device.h"
 
 namespace host {
-namespace {
-
-std::string hex(HRESULT value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
-
-}  // namespace
 
 std::unique_ptr<JobStream> JobStream::start(PrintSession& session, const JobOptions& options, ByteSink& sink,
                                             std::string* error) {
@@ -51,7 +40,7 @@ void JobStream::command(DWORD id) {
   INT iResult = -1;
   HRESULT hr = session_.plugin_->CommandCallback(&d.devobj, id, 0, nullptr, &iResult);
   const std::string call = "CommandCallback(" + std::to_string(id) + ")";
-  if (hr != printsys::kS_OK) note(call + " answered " + hex(hr));
+  if (hr != printsys::kS_OK) note(answered(call, hr));
   if (iResult != 0) note(call + " left *piResult at " + std::to_string(iResult));
   if (d.sinkFailed) note(d.sink->error().empty() ? "the output failed" : d.sink->error());
 }
@@ -81,7 +70,7 @@ bool JobStream::addLine(const RasterLine& line) {
   band_ = line;
   HRESULT hr = session_.plugin_->FilterGraphics(&session_.device_->devobj, band_.data(),
                                                 static_cast<DWORD>(band_.size()));
-  if (hr != printsys::kS_OK) note("FilterGraphics answered " + hex(hr));
+  if (hr != printsys::kS_OK) note(answered("FilterGraphics", hr));
   ++lines_;
   return ok();
 }

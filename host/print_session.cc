@@ -1,7 +1,5 @@
 #include "host/print_session.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,10 +10,6 @@
 #include "host/process.h"
 #include "host/session_device.h"
 #include "settings/devmode_layout.h"
-
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
 
 namespace host {
 namespace {
@@ -35,13 +29,7 @@ constexpr const char* kMethodNames[] = {
 constexpr const char* kRequiredMethods[] = {"DevMode", "EnableDriver", "EnablePDEV", "DisablePDEV",
                                             "CommandCallback", "FilterGraphics"};
 
-std::string hex(HRESULT value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-  return text;
-}
-
-std::string failed(const char* call, HRESULT result) { return std::string(call) + " answered " + hex(result); }
+std::string failed(const char* call, HRESULT result) { return answered(call, result); }
 
 bool fail(std::string* error, std::string reason) {
   if (error != nullptr) *error = std::move(reason);

@@ -4,11 +4,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "host/byte_sink.h"
 #include "host/print_session.h"
 
 namespace host {
+
+// "CALL answered 0x80004005": how a refused call is reported.
+inline std::string answered(const std::string& call, HRESULT result) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
+  return call + " answered " + text;
+}
 
 // The device as the host keeps it. The plug-in reads only pdevOEM,
 // pPublicDM, pOEMDM and pDrvProcs; hEngine, the print system's own handle,

@@ -66,6 +66,27 @@ class FrameTest : public ::testing::Test {
   }
 };
 
+// A plug-in object made as the print system makes it, released at the end.
+class PluginObjectTest : public FrameTest {
+ protected:
+  void SetUp() override {
+    FrameTest::SetUp();
+    plugin_ = createPlugin();
+    ASSERT_NE(plugin_, nullptr);
+  }
+  void TearDown() override {
+    if (plugin_ != nullptr) {
+      EXPECT_EQ(plugin_->Release(), 0u);
+    }
+    FrameTest::TearDown();
+  }
+  void destroy() {
+    EXPECT_EQ(plugin_->Release(), 0u);
+    plugin_ = nullptr;
+  }
+  IPrintOemUni* plugin_ = nullptr;
+};
+
 }  // namespace frametest
 
 #endif  // QMX_PLUGIN_FRAME_TEST_SUPPORT_H_

@@ -13,28 +13,12 @@ namespace {
 using frametest::kUntouched;
 using namespace printsys;
 
-class PluginObjectTest : public frametest::FrameTest {
+class PluginObjectTest : public frametest::PluginObjectTest {
  protected:
-  void SetUp() override {
-    FrameTest::SetUp();
-    plugin_ = frametest::createPlugin();
-    ASSERT_NE(plugin_, nullptr);
-  }
-  void TearDown() override {
-    if (plugin_ != nullptr) {
-      EXPECT_EQ(plugin_->Release(), 0u);
-    }
-    FrameTest::TearDown();
-  }
-  void destroy() {
-    EXPECT_EQ(plugin_->Release(), 0u);
-    plugin_ = nullptr;
-  }
   HRESULT implemented(const char* name) {
     std::string copy = name;
     return plugin_->GetImplementedMethod(copy.data());
   }
-  IPrintOemUni* plugin_ = nullptr;
 };
 
 TEST_F(PluginObjectTest, QueryInterfaceAnswersOnlyTheRenderingInterface) {
