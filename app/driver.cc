@@ -31,8 +31,9 @@ constexpr int kSideMargin = 400;           // 72 mm printable on the 80 mm roll
 constexpr int kRollLongest = 327670;       // the record's longest paper: 32767 tenths
 constexpr int kReadyLength = 29700;        // the length a job gets when it names none
 constexpr std::int16_t kLongestPaper = 32767;
-constexpr std::uint32_t kLinesPerTenMm = 80;  // the plug-in's 8 lines per millimetre
 constexpr std::uint32_t kInMemoryLines = 10080;
+constexpr std::uint32_t kLongestPageLines = 32767 * 8 / 10 + 1;  // what the longest paper holds
+constexpr std::uint32_t kWidestPage = 16384;                     // dots; PAPPL's own image limit
 constexpr int kPagesPerMinute = 30;
 
 const char* const kMedia[] = {"roll_max_80x3276.7mm", "roll_min_80x10mm"};
@@ -85,15 +86,11 @@ host::PluginModule& pluginModule() {
   return *module;
 }
 
-// How a page's pixels arrive.
-enum class PixelKind { kBlackBits, kWhiteBits, kGrey, kInkGrey };
-
-bool pixelKindOf(const cups_page_header2_t& header, PixelKind* kind) {
-  const bool white = header.cupsColorSpace == CUPS_CSPACE_W || header.cupsColorSpace == CUPS_CSPACE_SW;
-  const bool black = header.cupsColorSpace == CUPS_CSPACE_K;
-  if (header.cupsBitsPerPixel == 1 && (white || black)) return *kind = black ? PixelKind::kBlackBits : PixelKind::kWhiteBits, true;
-  if (header.cupsBitsPerPixel == 8 && (white || black)) return *kind = white ? PixelKind::kGrey : PixelKind::kInkGrey, true;
-  return false;
+// PAPPL hands every page over as 8-bit grey, 0 black and 255 white: its own
+// pages of PNG and JPEG documents, and grey raster documents as they come.
+bool isGreyPage(const cups_page_header2_t& header) {
+  return header.cupsBitsPerPixel == 8 &&
+         (header.cupsColorSpace == CUPS_CSPACE_SW || header.cupsColorSpace == CUPS_CSPACE_W);
 }
 
 // Everything one job keeps between the callbacks.
@@ -107,14 +104,10 @@ struct JobRun {
   std::int16_t paperLength = 0;
   std::uint32_t firstPageExtra = 0;
   // The page being printed.
-  PixelKind pixels = PixelKind::kBlackBits;
   frontend::LineFit fit;
-  std::uint32_t sourceBytes = 0;
-  std::uint32_t room = 0;  // lines the plug-in keeps of it; 0: all
   std::uint32_t lines = 0;
-  std::unique_ptr<frontend::RowDitherer> ditherer;
-  std::vector<std::uint8_t> grey;
-  std::vector<std::uint8_t> inverted;
+  frontend::RowDitherer ditherer{frontend::kHeadDots};
+  std::array<std::uint8_t, frontend::kHeadDots> grey{};
 };
 
 JobRun* runOf(pappl_job_t* job) { return static_cast<JobRun*>(papplJobGetData(job)); }
@@ -175,18 +168,19 @@ bool isRoll(const pappl_media_col_t& media) { return std::strncmp(media.size_nam
 
 // ---- Raster callbacks -------------------------------------------------------
 
+// The job starts in the plug-in with its first page, when that page's
+// header is known: the plug-in sizes its page buffers from the paper
+// length then, and PAPPL hands over a raster document's own page headers,
+// which may be longer than the media.
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  std::unique_ptr<JobRun> run;
   try {
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Waiting for the printer module.");
-    run = std::make_unique<JobRun>();  // waits for the gate
+    auto run = std::make_unique<JobRun>();  // waits for the gate
     if (!applyVendorOptions(job, options, &run->settings)) {
       papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
       return false;
     }
     run->firstPageExtra = frontend::findOption("first-page-margin")->get(run->settings);
-    run->paperLength = paperLengthForJob(options->media.size_length, isRoll(options->media),
-                                         options->header.cupsHeight);
     std::string error;
     run->session = host::PrintSession::open(pluginModule(), {}, &error);
     if (!run->session) {
@@ -196,18 +190,6 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     run->sink = std::make_unique<host::CallbackSink>([device](const std::uint8_t* bytes, std::size_t length) {
       return papplDeviceWrite(device, bytes, length) == static_cast<ssize_t>(length);
     });
-    host::JobOptions jobOptions;
-    jobOptions.rawRecord = run->settings.record;
-    jobOptions.paperLength = run->paperLength;
-    run->stream = host::JobStream::start(*run->session, jobOptions, *run->sink, &error);
-    if (!run->stream) {
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job did not start: %s", error.c_str());
-      return false;
-    }
-    run->writer = std::make_unique<frontend::PageWriter>(*run->stream, run->settings.blankSpace);
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Started: paper length %.1f mm, media %s (%dx%d), header %ux%u.",
-                run->paperLength / 10.0, options->media.size_name, options->media.size_width,
-                options->media.size_length, options->header.cupsWidth, options->header.cupsHeight);
     papplJobSetData(job, run.release());
     return true;
   } catch (const std::exception& e) {
@@ -216,59 +198,78 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
   }
 }
 
-// Checks the page's raster and prepares its line conversion.
-bool preparePage(pappl_job_t* job, JobRun& run, const cups_page_header2_t& header, unsigned page) {
+// CommandCallback(1), with the paper the first page needs.
+bool startStream(pappl_job_t* job, JobRun& run, const pappl_pr_options_t* options) {
+  run.paperLength = paperLengthForJob(options->media.size_length, isRoll(options->media),
+                                      options->header.cupsHeight);
+  host::JobOptions jobOptions;
+  jobOptions.rawRecord = run.settings.record;
+  jobOptions.paperLength = run.paperLength;
+  std::string error;
+  run.stream = host::JobStream::start(*run.session, jobOptions, *run.sink, &error);
+  if (!run.stream) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job did not start: %s", error.c_str());
+    return false;
+  }
+  run.writer = std::make_unique<frontend::PageWriter>(*run.stream, run.settings.blankSpace);
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Started: paper length %.1f mm for media %s.", run.paperLength / 10.0,
+              options->media.size_name);
+  return true;
+}
+
+// Refuses a page the head cannot print as it is.
+bool checkPage(pappl_job_t* job, const cups_page_header2_t& header, unsigned page) {
   if (header.HWResolution[0] != kDotsPerInch || header.HWResolution[1] != kDotsPerInch) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u is at %ux%u dpi; this printer prints at %d dpi.", page,
                 header.HWResolution[0], header.HWResolution[1], kDotsPerInch);
     return false;
   }
-  if (!pixelKindOf(header, &run.pixels)) {
+  if (!isGreyPage(header)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u-bit pixels of colour space %u; this printer takes "
-                "black and white or grey.", page, header.cupsBitsPerPixel, header.cupsColorSpace);
+                "8-bit grey (sgray_8).", page, header.cupsBitsPerPixel, header.cupsColorSpace);
     return false;
   }
-  const std::uint64_t needed = (static_cast<std::uint64_t>(header.cupsWidth) * header.cupsBitsPerPixel + 7) / 8;
-  if (header.cupsWidth == 0 || header.cupsBytesPerLine < needed) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has a malformed raster header.", page);
+  if (header.cupsWidth == 0 || header.cupsWidth > kWidestPage || header.cupsBytesPerLine < header.cupsWidth) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u is %u dots wide; this printer takes 1 to %u.", page,
+                header.cupsWidth, kWidestPage);
     return false;
   }
-  run.room = pageRoom(run.paperLength, run.firstPageExtra, page);
-  if (run.room != 0 && header.cupsHeight > run.room) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u lines; the job's paper (%.1f mm) holds %u. Print it "
-                "as a job of its own or on longer media.", page, header.cupsHeight, run.paperLength / 10.0, run.room);
+  if (header.cupsHeight > kLongestPageLines) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u lines; the longest page is %u lines (3276.7 mm).", page,
+                header.cupsHeight, kLongestPageLines);
     return false;
   }
-  run.sourceBytes = header.cupsBytesPerLine;
-  run.lines = 0;
-  run.fit = frontend::fitLine(header.cupsWidth, 0);
   return true;
+}
+
+// Refuses a page longer than the plug-in keeps with the job's paper, rather
+// than have its end dropped.
+bool checkPageFits(pappl_job_t* job, const JobRun& run, const cups_page_header2_t& header, unsigned page) {
+  const std::uint32_t room = pageRoom(run.paperLength, run.firstPageExtra, page);
+  if (room == 0 || header.cupsHeight <= room) return true;
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u lines; the job's paper (%.1f mm, from its first page) "
+              "holds %u. Print it as a job of its own.", page, header.cupsHeight, run.paperLength / 10.0, room);
+  return false;
 }
 
 bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/, unsigned page) {
   JobRun* run = runOf(job);
   if (run == nullptr) return false;
   try {
-    if (!preparePage(job, *run, options->header, page)) {
+    const cups_page_header2_t& header = options->header;
+    if (!checkPage(job, header, page) || (!run->stream && !startStream(job, *run, options)) ||
+        !checkPageFits(job, *run, header, page)) {
       papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
       return false;
     }
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Page %u header %ux%u bpp %u cs %u bpl %u res %u media %s", page,
-                options->header.cupsWidth, options->header.cupsHeight, options->header.cupsBitsPerPixel,
-                options->header.cupsColorSpace, options->header.cupsBytesPerLine, options->header.HWResolution[0],
-                options->header.cupsPageSizeName);
-    const std::uint32_t leftMargin = dotsFrom(options->media.left_margin, options->header.HWResolution[0]);
-    run->fit = frontend::fitLine(options->header.cupsWidth, leftMargin);
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %ux%u.", page, header.cupsWidth, header.cupsHeight);
+    // A page wider than the head holds its printable area after the media's left margin.
+    run->fit = frontend::fitLine(header.cupsWidth, dotsFrom(options->media.left_margin, header.HWResolution[0]));
     if (run->fit.shifted != 0)
       papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: the printable area was moved %u dots left to fit the head.",
                   page, run->fit.shifted);
-    if (run->pixels == PixelKind::kGrey || run->pixels == PixelKind::kInkGrey) {
-      if (!run->ditherer) run->ditherer = std::make_unique<frontend::RowDitherer>(frontend::kHeadDots);
-      run->ditherer->restart();
-      run->grey.assign(frontend::kHeadDots, 0);
-    }
-    if (run->pixels == PixelKind::kWhiteBits || run->pixels == PixelKind::kInkGrey)
-      run->inverted.assign(options->header.cupsBytesPerLine, 0);
+    run->ditherer.restart();
+    run->lines = 0;
     return run->writer->startPage();
   } catch (const std::exception& e) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u did not start: %s", page, e.what());
@@ -276,29 +277,16 @@ bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
   }
 }
 
-// The line as 576 head dots, a set bit a dot.
-void convertLine(JobRun& run, const unsigned char* line, jobstate::RasterLine& out) {
-  const unsigned char* source = line;
-  if (run.pixels == PixelKind::kWhiteBits || run.pixels == PixelKind::kInkGrey) {
-    for (std::size_t i = 0; i < run.inverted.size(); ++i) run.inverted[i] = static_cast<std::uint8_t>(~line[i]);
-    source = run.inverted.data();
-  }
-  if (run.pixels == PixelKind::kBlackBits || run.pixels == PixelKind::kWhiteBits) {
-    frontend::fitBits(source, run.sourceBytes, run.fit, out);
-    return;
-  }
-  frontend::fitGrey(source, run.fit, run.grey.data());
-  run.ditherer->ditherRow(run.grey.data(), out.data());
-}
-
+// One grey line of the page as the head's 576 dots, dithered.
 bool writeLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned /*y*/,
                const unsigned char* line) {
   JobRun* run = runOf(job);
-  if (run == nullptr || line == nullptr) return false;
-  jobstate::RasterLine out{};
-  convertLine(*run, line, out);
+  if (run == nullptr || line == nullptr || !run->writer) return false;
+  jobstate::RasterLine dots{};
+  frontend::fitGrey(line, run->fit, run->grey.data());
+  run->ditherer.ditherRow(run->grey.data(), dots.data());
   ++run->lines;
-  if (!run->writer->addLine(out)) {
+  if (!run->writer->addLine(dots)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Printing failed: %s", run->stream->error().c_str());
     return false;
   }
@@ -307,7 +295,7 @@ bool writeLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t
 
 bool endPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned page) {
   JobRun* run = runOf(job);
-  if (run == nullptr) return false;
+  if (run == nullptr || !run->writer) return false;
   if (!run->writer->endPage()) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u failed: %s", page, run->stream->error().c_str());
     return false;
@@ -320,15 +308,19 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* 
 bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
   JobRun* run = runOf(job);
   if (run == nullptr) return false;
-  const bool ended = run->stream->end();
-  if (ended) {
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %u pages, %llu bytes.", static_cast<unsigned>(run->stream->pagesStarted()),
-                static_cast<unsigned long long>(run->stream->bytesWritten()));
-  } else {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job failed: %s", run->stream->error().c_str());
+  bool ended = true;
+  if (run->stream) {
+    ended = run->stream->end();
+    if (ended) {
+      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %u pages, %llu bytes.",
+                  static_cast<unsigned>(run->stream->pagesStarted()),
+                  static_cast<unsigned long long>(run->stream->bytesWritten()));
+    } else {
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job failed: %s", run->stream->error().c_str());
+    }
+    run->stream.reset();
   }
   papplDeviceFlush(device);
-  run->stream.reset();
   run->session->close();
   finishRun(job);  // leaves the gate
   return ended;
@@ -396,7 +388,7 @@ bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const ch
   data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;
   data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
   data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
   data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
   data->content_default = PAPPL_CONTENT_AUTO;
   data->quality_default = IPP_QUALITY_NORMAL;
