@@ -23,11 +23,23 @@ app_socket() {
   if [ "$(id -u)" = 0 ]; then echo "/run/$APP_NAME.sock"; else echo "${TMPDIR:-/tmp}/$APP_NAME$(id -u).sock"; fi
 }
 
-# Runs a sub-command against the private server.
+# Runs a sub-command against the private server: app SUB ARGS...
+# (system-wide ones: add, status, shutdown, jobs of all printers).
 app() {
   local sub=$1
   shift
   "$APP_DIR/$APP_NAME" "$sub" -u "$APP_URI" "$@"
+}
+
+# A sub-command through the server's local socket (modify needs it: with
+# -u, papplMainloop sends the printer URI where the system's is expected).
+app_local() { "$APP_DIR/$APP_NAME" "$@"; }
+
+# A sub-command for one printer: app_printer NAME SUB ARGS...
+app_printer() {
+  local name=$1 sub=$2
+  shift 2
+  "$APP_DIR/$APP_NAME" "$sub" -u "ipp://localhost:$APP_PORT/ipp/print/$name" "$@"
 }
 
 app_free_port() {

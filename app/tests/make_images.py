@@ -2,6 +2,7 @@
 """Test pages for the app: one grey page as PNG (203 dpi) and PGM.
 
   make_images.py WIDTH HEIGHT LEFT OUT.png OUT.pgm [--blocks] [--crop OUT2.png]
+  make_images.py --jpeg-dpi FILE.jpg     (marks a JFIF file as 203 dpi)
 
 The picture is 576 dots wide and sits LEFT dots from the page's left edge
 (white around it). Without --blocks it holds grey ramps and bars, which
@@ -67,7 +68,20 @@ def write_pgm(path, rows):
         f.write(b"".join(rows))
 
 
+def mark_jpeg_dpi(path):
+    data = bytearray(open(path, "rb").read())
+    at = data.find(b"JFIF\x00")
+    if at < 0:
+        sys.exit(path + ": no JFIF header")
+    # After the identifier: version (2 bytes), units (1: dots per inch), x and y density.
+    data[at + 7:at + 12] = struct.pack(">BHH", 1, 203, 203)
+    open(path, "wb").write(data)
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--jpeg-dpi":
+        mark_jpeg_dpi(argv[2])
+        return
     if len(argv) < 6:
         sys.exit(__doc__)
     width, height, left = int(argv[1]), int(argv[2]), int(argv[3])
