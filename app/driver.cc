@@ -357,6 +357,18 @@ void fillMedia(pappl_pr_driver_data_t* data) {
   data->bin_default = 0;
 }
 
+// What PAPPL 1.3 leaves out and an IPP Everywhere client looks for, each
+// as this printer has it.
+void addDescriptionAttributes(ipp_t* attrs) {
+  // Get-Printer-Attributes takes no preferred-attributes here.
+  ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+  // Grey in, dots out: no colour rendering to choose.
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+  // One-sided: a back side, were there one, would come as the front does.
+  ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
+}
+
 }  // namespace
 
 pappl_pr_driver_t* drivers() { return kDrivers; }
@@ -396,7 +408,7 @@ bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const ch
   data->duplex = PAPPL_DUPLEX_NONE;
   data->sides_supported = PAPPL_SIDES_ONE_SIDED;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
-  data->orient_default = IPP_ORIENT_NONE;
+  data->orient_default = IPP_ORIENT_PORTRAIT;
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = kDotsPerInch;
   data->x_default = data->y_default = kDotsPerInch;
@@ -412,6 +424,7 @@ bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const ch
   }
   *attrs = ippNew();
   addVendorAttributes(*attrs);
+  addDescriptionAttributes(*attrs);
   return true;
 }
 
