@@ -36,7 +36,7 @@ constexpr std::uint32_t kLongestPageLines = 32767 * 8 / 10 + 1;  // what the lon
 constexpr std::uint32_t kWidestPage = 16384;                     // dots; PAPPL's own image limit
 constexpr int kPagesPerMinute = 30;
 
-const char* const kMedia[] = {"roll_max_80x3276.7mm", "roll_min_80x10mm"};
+const char* const kMedia[] = {"roll_max_80x3276.7mm", "roll_min_80x10mm", "custom_receipt_80x297mm"};
 constexpr const char* kReadyMedia = "custom_receipt_80x297mm";
 
 pappl_pr_driver_t kDrivers[] = {
@@ -86,8 +86,15 @@ host::PluginModule& pluginModule() {
   return *module;
 }
 
-// PAPPL hands every page over as 8-bit grey, 0 black and 255 white: its own
-// pages of PNG and JPEG documents, and grey raster documents as they come.
+// PAPPL hands pages over as 8-bit grey (0 black), dithered here by the
+// dither every front end uses: its own pages of PNG, JPEG and Apple raster
+// documents, and grey PWG raster pages as they come. 1-bit pages (a set bit
+// black) are taken too. Only sgray_8 is offered for PWG raster: PAPPL 1.3
+// turns a black_1 document into grey pages byte for byte, which garbles it.
+bool isBlackBitsPage(const cups_page_header2_t& header) {
+  return header.cupsBitsPerPixel == 1 && header.cupsColorSpace == CUPS_CSPACE_K;
+}
+
 bool isGreyPage(const cups_page_header2_t& header) {
   return header.cupsBitsPerPixel == 8 &&
          (header.cupsColorSpace == CUPS_CSPACE_SW || header.cupsColorSpace == CUPS_CSPACE_W);
@@ -105,6 +112,8 @@ struct JobRun {
   std::uint32_t firstPageExtra = 0;
   // The page being printed.
   frontend::LineFit fit;
+  bool grey8 = false;
+  std::uint32_t lineBytes = 0;
   std::uint32_t lines = 0;
   frontend::RowDitherer ditherer{frontend::kHeadDots};
   std::array<std::uint8_t, frontend::kHeadDots> grey{};
@@ -224,12 +233,13 @@ bool checkPage(pappl_job_t* job, const cups_page_header2_t& header, unsigned pag
                 header.HWResolution[0], header.HWResolution[1], kDotsPerInch);
     return false;
   }
-  if (!isGreyPage(header)) {
+  if (!isBlackBitsPage(header) && !isGreyPage(header)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u-bit pixels of colour space %u; this printer takes "
-                "8-bit grey (sgray_8).", page, header.cupsBitsPerPixel, header.cupsColorSpace);
+                "black_1 or sgray_8.", page, header.cupsBitsPerPixel, header.cupsColorSpace);
     return false;
   }
-  if (header.cupsWidth == 0 || header.cupsWidth > kWidestPage || header.cupsBytesPerLine < header.cupsWidth) {
+  const std::uint64_t lineBytes = (std::uint64_t{header.cupsWidth} * header.cupsBitsPerPixel + 7) / 8;
+  if (header.cupsWidth == 0 || header.cupsWidth > kWidestPage || header.cupsBytesPerLine < lineBytes) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u is %u dots wide; this printer takes 1 to %u.", page,
                 header.cupsWidth, kWidestPage);
     return false;
@@ -268,6 +278,8 @@ bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
     if (run->fit.shifted != 0)
       papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: the printable area was moved %u dots left to fit the head.",
                   page, run->fit.shifted);
+    run->grey8 = isGreyPage(header);
+    run->lineBytes = header.cupsBytesPerLine;
     run->ditherer.restart();
     run->lines = 0;
     return run->writer->startPage();
@@ -277,14 +289,18 @@ bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
   }
 }
 
-// One grey line of the page as the head's 576 dots, dithered.
+// One line of the page as the head's 576 dots; grey is dithered.
 bool writeLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned /*y*/,
                const unsigned char* line) {
   JobRun* run = runOf(job);
   if (run == nullptr || line == nullptr || !run->writer) return false;
   jobstate::RasterLine dots{};
-  frontend::fitGrey(line, run->fit, run->grey.data());
-  run->ditherer.ditherRow(run->grey.data(), dots.data());
+  if (run->grey8) {
+    frontend::fitGrey(line, run->fit, run->grey.data());
+    run->ditherer.ditherRow(run->grey.data(), dots.data());
+  } else {
+    frontend::fitBits(line, run->lineBytes, run->fit, dots);
+  }
   ++run->lines;
   if (!run->writer->addLine(dots)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Printing failed: %s", run->stream->error().c_str());

@@ -18,6 +18,10 @@ APP_PID=""
 APP_PORT=""
 APP_CLEANUPS=()
 ln -s "$APP_BIN_DIR/qmx415u-app" "$APP_DIR/$APP_NAME"
+# Whatever the programs leave in a temporary folder, even when one dies,
+# goes with the test's folder.
+mkdir "$APP_DIR/tmp"
+export TMPDIR="$APP_DIR/tmp"
 
 app_socket() {
   if [ "$(id -u)" = 0 ]; then echo "/run/$APP_NAME.sock"; else echo "${TMPDIR:-/tmp}/$APP_NAME$(id -u).sock"; fi
@@ -70,7 +74,7 @@ app_start() {
   APP_PORT=$(app_free_port) || { echo "no free port" >&2; return 1; }
   APP_URI="ipp://localhost:$APP_PORT/ipp/system"
   mkdir -p "$APP_DIR/spool"
-  "$APP_DIR/$APP_NAME" server -o listen-hostname=localhost -o server-port="$APP_PORT" \
+  ${APP_WRAP:-} "$APP_DIR/$APP_NAME" server -o listen-hostname=localhost -o server-port="$APP_PORT" \
     -o state-file="$APP_DIR/state" -o spool-directory="$APP_DIR/spool" -o log-file="$APP_DIR/log" \
     -o log-level="${APP_LOG_LEVEL:-info}" "$@" >"$APP_DIR/stdout" 2>&1 &
   APP_PID=$!
@@ -106,6 +110,7 @@ app_cleanup() {
     echo "--- end of the server's log ---" >&2
     tail -n 40 "$APP_DIR/log" >&2
   fi
+  [ -n "${APP_KEEP:-}" ] && cp -r "$APP_DIR" "$APP_KEEP"
   rm -rf "$APP_DIR"
   exit $status
 }
