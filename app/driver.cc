@@ -48,10 +48,13 @@ pappl_pr_driver_t kDrivers[] = {
 // start leaves at once.
 class JobGate {
  public:
-  void enter() {
+  // True when another job held the gate first.
+  bool enter() {
     std::unique_lock<std::mutex> lock(mutex_);
+    const bool waited = busy_;
     free_.wait(lock, [this] { return !busy_; });
     busy_ = true;
+    return waited;
   }
   void leave() {
     {
@@ -75,10 +78,14 @@ JobGate& jobGate() {
 // Holds the gate for as long as it lives.
 class GatePass {
  public:
-  GatePass() { jobGate().enter(); }
+  GatePass() : waited_(jobGate().enter()) {}
   ~GatePass() { jobGate().leave(); }
   GatePass(const GatePass&) = delete;
   GatePass& operator=(const GatePass&) = delete;
+  bool waited() const { return waited_; }
+
+ private:
+  bool waited_;
 };
 
 host::PluginModule& pluginModule() {
@@ -183,12 +190,16 @@ bool isRoll(const pappl_media_col_t& media) { return std::strncmp(media.size_nam
 // which may be longer than the media.
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   try {
-    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Waiting for the printer module.");
-    auto run = std::make_unique<JobRun>();  // waits for the gate
-    if (!applyVendorOptions(job, options, &run->settings)) {
+    // Settings first: reading the printer's defaults takes the printer's
+    // lock, which a job waiting at the gate may hold.
+    frontend::PrintOptions settings;
+    if (!applyVendorOptions(job, options, &settings)) {
       papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
       return false;
     }
+    auto run = std::make_unique<JobRun>();  // waits for the gate
+    if (run->pass.waited()) papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Waited for another job to end.");
+    run->settings = settings;
     run->firstPageExtra = frontend::findOption("first-page-margin")->get(run->settings);
     std::string error;
     run->session = host::PrintSession::open(pluginModule(), {}, &error);

@@ -91,6 +91,21 @@ void addVendorAttributes(ipp_t* attrs) {
   }
 }
 
+std::string englishStrings() {
+  std::string strings;
+  auto add = [&strings](const std::string& key, const std::string& text) {
+    strings += "\"" + key + "\" = \"" + text + "\";\n";
+  };
+  for (const frontend::OptionSpec* option : vendorOptions()) {
+    const bool lines = option->kind == frontend::ValueKind::kLines;
+    add(option->ippName, std::string(option->text) + (lines ? " (dot lines, 8 per mm)" : ""));
+    if (ippSyntax(*option) == IppSyntax::kKeyword)
+      for (const frontend::Choice& choice : option->choices)
+        add(std::string(option->ippName) + "." + ippKeyword(choice.keyword), choice.text);
+  }
+  return strings;
+}
+
 bool readVendorValue(const frontend::OptionSpec& option, std::string_view text, std::uint32_t* value,
                      std::string* why) {
   if (ippSyntax(option) == IppSyntax::kKeyword) {

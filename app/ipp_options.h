@@ -40,6 +40,10 @@ const std::vector<const frontend::OptionSpec*>& vendorOptions();
 // option to `attrs`.
 void addVendorAttributes(ipp_t* attrs);
 
+// The web page's English labels of the vendor options and their choices,
+// in the strings format papplSystemAddStringsData takes.
+std::string englishStrings();
+
 // Reads the text PAPPL hands over for a vendor option (from a job, the
 // printer's defaults or `-o NAME=VALUE`): the IPP form above, or anything
 // frontend::parseValue reads ("3mm", "EndOfPage"). False with *why set.

@@ -13,6 +13,7 @@
 
 #include "app/driver.h"
 #include "app/file_device.h"
+#include "app/ipp_options.h"
 #include "host/process.h"
 
 namespace {
@@ -174,6 +175,8 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   const std::string serverName = option(count, options, "server-name", hostname == "*" ? "" : hostname);
   if (!serverName.empty()) papplSystemSetHostName(system, serverName.c_str());
   papplSystemSetFooterHTML(system, kFooter);
+  static const std::string labels = app::englishStrings();
+  papplSystemAddStringsData(system, "/en.strings", "en", labels.c_str());
   papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, app::fillDriverData,
                                nullptr);
   papplSystemLoadState(system, stateFile().c_str());
