@@ -14,6 +14,7 @@
 #include "app/driver.h"
 #include "app/file_device.h"
 #include "app/ipp_options.h"
+#include "frontend/print_options.h"
 #include "host/process.h"
 
 namespace {
@@ -78,11 +79,32 @@ Server options (-o with `server`):
 
 Job options (-o with `submit`, or IPP job attributes): media (80 mm wide,
 e.g. custom_receipt_80x120mm; every page is as long as the media), and the
-printer's own, e.g. cut=never|end-of-page|end-of-job, top-margin=LINES:
-`qmx415u-app options -d PRINTER` lists them.
+printer's own (also its printing defaults, on the web page or with
+`modify -o NAME=VALUE`), lengths in dot lines, 8 per mm:
 )";
 
-void usage(void* /*context*/) { std::fputs(kUsage, stdout); }
+void usage(void* /*context*/) {
+  std::fputs(kUsage, stdout);
+  for (const frontend::OptionSpec* option : app::vendorOptions()) {
+    std::string values;
+    switch (app::ippSyntax(*option)) {
+      case app::IppSyntax::kBoolean:
+        values = "true|false";
+        break;
+      case app::IppSyntax::kKeyword:
+        for (const frontend::Choice& choice : option->choices)
+          values += (values.empty() ? "" : "|") + app::ippKeyword(choice.keyword);
+        break;
+      case app::IppSyntax::kInteger:
+        values = "0-" + std::to_string(option->largest);
+        break;
+    }
+    const std::string factory = app::ippSyntax(*option) == app::IppSyntax::kBoolean
+                                    ? (frontend::factoryValue(*option) != 0 ? "true" : "false")
+                                    : app::ippKeyword(frontend::valueKeyword(*option, frontend::factoryValue(*option)));
+    std::printf("  -o %s=%s (factory %s)\n      %s\n", option->ippName, values.c_str(), factory.c_str(), option->text);
+  }
+}
 
 std::string option(int count, cups_option_t* options, const char* name, const std::string& fallback) {
   const char* value = cupsGetOption(name, count, options);
