@@ -12,6 +12,8 @@
 # running side by side never share one.
 
 APP_BIN_DIR=$(cd "${1:?bin folder}" && pwd)
+# Under LeakSanitizer, leaks inside PAPPL and libcups are not the app's.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 APP_DIR=$(mktemp -d "${TMPDIR:-/tmp}/qmx415u-app-test.XXXXXX")
 APP_NAME="qmx415u-app-t$$"
 APP_PID=""
