@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -70,6 +72,19 @@ class JobGate {
   bool busy_ = false;
 };
 
+std::atomic<long long> lastJobMs{0};  // steady clock, when a job last started or ended
+std::atomic<int> jobsRunning{0};
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void noteJobActivity(int change) {
+  jobsRunning += change;
+  lastJobMs = nowMs();
+}
+
 JobGate& jobGate() {
   static JobGate gate;
   return gate;
@@ -78,8 +93,11 @@ JobGate& jobGate() {
 // Holds the gate for as long as it lives.
 class GatePass {
  public:
-  GatePass() : waited_(jobGate().enter()) {}
-  ~GatePass() { jobGate().leave(); }
+  GatePass() : waited_(jobGate().enter()) { noteJobActivity(1); }
+  ~GatePass() {
+    noteJobActivity(-1);
+    jobGate().leave();
+  }
   GatePass(const GatePass&) = delete;
   GatePass& operator=(const GatePass&) = delete;
   bool waited() const { return waited_; }
@@ -399,6 +417,8 @@ void addDescriptionAttributes(ipp_t* attrs) {
 }  // namespace
 
 pappl_pr_driver_t* drivers() { return kDrivers; }
+
+bool jobsRecently(long quietMs) { return jobsRunning > 0 || nowMs() - lastJobMs < quietMs; }
 int driverCount() { return static_cast<int>(std::size(kDrivers)); }
 
 std::int16_t paperLengthForJob(int mediaLength, bool rollWithoutLength, std::uint32_t firstPageLines) {

@@ -31,6 +31,11 @@ int driverCount();
 bool fillDriverData(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* context);
 
+// Whether a job ran in the plug-in within the last `quietMs` milliseconds
+// (or runs now): PAPPL 1.3 can deadlock when it saves its state while
+// raster jobs stream in, so the state is saved in quiet moments.
+bool jobsRecently(long quietMs);
+
 // The record's paper length (tenths of a millimetre) for a job: the
 // media's length, or for roll media without a length the page's; never
 // shorter than the first page, at most the record's largest value.

@@ -5,6 +5,7 @@
 #include <pappl/pappl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -155,8 +156,26 @@ std::string& stateFile() {
   return file;
 }
 
+constexpr long kQuietMs = 2000;     // no job for this long: a quiet moment
+constexpr int kSaveCheckSeconds = 2;
+std::atomic<bool> savePending{false};
+
+// PAPPL 1.3 takes its system and printer locks in opposite orders when it
+// saves its state and when a raster job streams in, and the two can
+// deadlock under load; the state is therefore saved when no job has run
+// for a moment (a timer catches up on saves put off), and at shutdown.
 bool saveState(pappl_system_t* system, void* /*context*/) {
+  if (app::jobsRecently(kQuietMs) && !papplSystemIsShutdown(system)) {
+    savePending = true;
+    return true;
+  }
+  savePending = false;
   return papplSystemSaveState(system, stateFile().c_str());
+}
+
+bool savePutOffState(pappl_system_t* system, void* context) {
+  if (savePending && !app::jobsRecently(kQuietMs)) saveState(system, context);
+  return true;  // keep the timer
 }
 
 // The server: listeners, drivers, the saved printers.
@@ -203,6 +222,7 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
                                nullptr);
   papplSystemLoadState(system, stateFile().c_str());
   papplSystemSetSaveCallback(system, saveState, nullptr);
+  papplSystemAddTimerCallback(system, 0, kSaveCheckSeconds, savePutOffState, nullptr);
   return system;
 }
 
