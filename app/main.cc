@@ -156,16 +156,19 @@ std::string& stateFile() {
   return file;
 }
 
-constexpr long kQuietMs = 2000;     // no job for this long: a quiet moment
-constexpr int kSaveCheckSeconds = 2;
+constexpr long kQuietMs = 250;  // no job for this long: a quiet moment
+constexpr int kSaveCheckSeconds = 1;
 std::atomic<bool> savePending{false};
 
 // PAPPL 1.3 takes its system and printer locks in opposite orders when it
 // saves its state and when a raster job streams in, and the two can
 // deadlock under load; the state is therefore saved when no job has run
-// for a moment (a timer catches up on saves put off), and at shutdown.
+// for a moment, a timer catching up within a second on a save put off.
+// (A change made while jobs run and followed by a shutdown within that
+// second is not kept: PAPPL calls the callback once per change.)
 bool saveState(pappl_system_t* system, void* /*context*/) {
-  if (app::jobsRecently(kQuietMs) && !papplSystemIsShutdown(system)) {
+  const bool stopping = papplSystemIsShutdown(system) || !papplSystemIsRunning(system);
+  if (app::jobsRecently(kQuietMs) && !stopping) {
     savePending = true;
     return true;
   }

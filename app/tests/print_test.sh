@@ -145,6 +145,7 @@ wait_job
 expect_same "job option over the default" "$OUT" -O CutMedia=EndOfJob -O TrimBlankTail=True \
   -O LongestBlank=16 "$D/receipt.pbm"
 
+sleep 1.5  # the state is saved within a second of the last job (app/main.cc)
 app_stop
 mv "$D/log" "$D/log.1"
 app_start || fail "restart"
