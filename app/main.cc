@@ -1,0 +1,281 @@
+// qmx415u-app: the printer application. An IPP Everywhere printer for each
+// receipt printer it is given (USB, socket://host:port, prnfile:///path), a
+// web page to set it up, and PAPPL's standard sub-commands to run and
+// drive it.
+#include <pappl/pappl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/driver.h"
+#include "app/file_device.h"
+#include "app/ipp_options.h"
+#include "frontend/print_options.h"
+#include "host/process.h"
+
+namespace {
+
+constexpr const char* kProgram = "qmx415u-app";
+constexpr const char* kVersion = "1.0.0";
+constexpr const char* kFooter = "qmx415u receipt printer application";
+constexpr int kDefaultPort = 8000;
+constexpr const char* kDnsSdDaemonSocket = "/run/avahi-daemon/socket";
+
+constexpr const char* kUsage = R"(Usage: qmx415u-app SUB-COMMAND [OPTIONS] [FILENAME]
+       qmx415u-app [OPTIONS] FILENAME          (submit FILENAME)
+
+An IPP Everywhere printer application for 576-dot thermal receipt printers:
+print from CUPS, phones and any IPP client; set up from a web page.
+
+Sub-commands:
+  add PRINTER      Add a printer (-m qmx415u -v DEVICE-URI).
+  cancel           Cancel one or more jobs.
+  default          Set the default printer.
+  delete           Delete a printer.
+  devices          List the USB printers found, and those announced by DNS-SD
+                   when its daemon runs (-o snmp=true: also ask the local
+                   network by SNMP).
+  drivers          List the drivers.
+  jobs             List the jobs.
+  modify           Modify a printer.
+  options          List the options of a printer.
+  server           Run the server.
+  shutdown         Shut the server down.
+  status           Show the server or printer status.
+  submit           Submit a file for printing.
+
+Options:
+  -a               Cancel all jobs (cancel).
+  -d PRINTER       Printer to use.
+  -j JOB-ID        Job to use (cancel).
+  -m DRIVER-NAME   Driver: qmx415u (add/modify).
+  -n COPIES        Number of copies (submit).
+  -o NAME=VALUE    Option (add, modify, server, submit).
+  -u URI           ipp: or ipps: URI of the printer or server.
+  -v DEVICE-URI    usb:, socket://HOST:PORT or prnfile:///PATH (add/modify);
+                   prnfile:///FOLDER/ writes one file per job.
+  --help           This text.
+  --version        The version.
+
+Server options (-o with `server`):
+  listen-hostname=HOST   where IPP and the web page listen (default: localhost
+                         only; * for every address)
+  server-port=N          port (default 8000)
+  server-name=NAME       host name in printer URIs (default: listen-hostname)
+  state-file=FILE        printers and settings kept across restarts (default:
+                         /var/lib/qmx415u-app.state for root, else
+                         ~/.config/qmx415u-app.state)
+  spool-directory=DIR    job files (default: /var/spool/qmx415u-app for root,
+                         else $TMPDIR/qmx415u-app<uid>.d)
+  log-file=FILE          - for standard error (default), syslog, or a file
+  log-level=LEVEL        debug, info (default), warn, error, fatal
+  remote-admin=true      allow setting up printers from other hosts
+  admin-group=GROUP, auth-service=SERVICE   who may set printers up (PAM)
+  tls=false              no TLS (default: TLS as PAPPL offers it)
+
+Job options (-o with `submit`, or IPP job attributes): media (80 mm wide,
+e.g. custom_receipt_80x120mm; every page is as long as the media), and the
+printer's own (also its printing defaults, on the web page or with
+`modify -o NAME=VALUE`), lengths in dot lines, 8 per mm:
+)";
+
+void usage(void* /*context*/) {
+  std::fputs(kUsage, stdout);
+  for (const frontend::OptionSpec* option : app::vendorOptions()) {
+    std::string values;
+    switch (app::ippSyntax(*option)) {
+      case app::IppSyntax::kBoolean:
+        values = "true|false";
+        break;
+      case app::IppSyntax::kKeyword:
+        for (const frontend::Choice& choice : option->choices)
+          values += (values.empty() ? "" : "|") + app::ippKeyword(choice.keyword);
+        break;
+      case app::IppSyntax::kInteger:
+        values = "0-" + std::to_string(option->largest);
+        break;
+    }
+    const std::string factory = app::ippSyntax(*option) == app::IppSyntax::kBoolean
+                                    ? (frontend::factoryValue(*option) != 0 ? "true" : "false")
+                                    : app::ippKeyword(frontend::valueKeyword(*option, frontend::factoryValue(*option)));
+    std::printf("  -o %s=%s (factory %s)\n      %s\n", option->ippName, values.c_str(), factory.c_str(), option->text);
+  }
+}
+
+std::string option(int count, cups_option_t* options, const char* name, const std::string& fallback) {
+  const char* value = cupsGetOption(name, count, options);
+  return value != nullptr && *value != '\0' ? std::string(value) : fallback;
+}
+
+bool isTrue(const std::string& text) { return text == "true" || text == "yes" || text == "on" || text == "1"; }
+
+std::string tempDir() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
+// The name the program was started by: papplMainloop names its local
+// socket after it, and the default files follow it so that a second
+// installation under another name keeps its own.
+std::string& baseName() {
+  static std::string name = kProgram;
+  return name;
+}
+
+std::string defaultStateFile() {
+  const std::string& base = baseName();
+  if (getuid() == 0) return "/var/lib/" + base + ".state";
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config != '\0')
+    return std::string(config) + "/" + base + ".state";
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+    return std::string(home) + "/.config/" + base + ".state";
+  return tempDir() + "/" + base + std::to_string(getuid()) + ".state";
+}
+
+std::string defaultSpoolDir() {
+  if (getuid() == 0) return "/var/spool/" + baseName();
+  return tempDir() + "/" + baseName() + std::to_string(getuid()) + ".d";
+}
+
+pappl_loglevel_t logLevel(const std::string& name) {
+  if (name == "debug") return PAPPL_LOGLEVEL_DEBUG;
+  if (name == "warn") return PAPPL_LOGLEVEL_WARN;
+  if (name == "error") return PAPPL_LOGLEVEL_ERROR;
+  if (name == "fatal") return PAPPL_LOGLEVEL_FATAL;
+  return PAPPL_LOGLEVEL_INFO;
+}
+
+// The state file's name, for the save callback; lives as long as the process.
+std::string& stateFile() {
+  static std::string file;
+  return file;
+}
+
+constexpr long kQuietMs = 250;  // no job for this long: a quiet moment
+constexpr int kSaveCheckSeconds = 1;
+std::atomic<bool> savePending{false};
+
+// PAPPL 1.3 takes its system and printer locks in opposite orders when it
+// saves its state and when a raster job streams in, and the two can
+// deadlock under load; the state is therefore saved when no job has run
+// for a moment, a timer catching up within a second on a save put off.
+// (A change made while jobs run and followed by a shutdown within that
+// second is not kept: PAPPL calls the callback once per change.)
+bool saveState(pappl_system_t* system, void* /*context*/) {
+  const bool stopping = papplSystemIsShutdown(system) || !papplSystemIsRunning(system);
+  if (app::jobsRecently(kQuietMs) && !stopping) {
+    savePending = true;
+    return true;
+  }
+  savePending = false;
+  return papplSystemSaveState(system, stateFile().c_str());
+}
+
+bool savePutOffState(pappl_system_t* system, void* context) {
+  if (savePending && !app::jobsRecently(kQuietMs)) saveState(system, context);
+  return true;  // keep the timer
+}
+
+// The server: listeners, drivers, the saved printers.
+pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*/) {
+  const std::string hostname = option(count, options, "listen-hostname", "localhost");
+  const std::string portText = option(count, options, "server-port", std::to_string(kDefaultPort));
+  const int port = std::atoi(portText.c_str());
+  if (port <= 0 || port > 65535) {
+    std::fprintf(stderr, "%s: bad server-port '%s'\n", kProgram, portText.c_str());
+    return nullptr;
+  }
+  const std::string spoolDir = option(count, options, "spool-directory", defaultSpoolDir());
+  const std::string logFile = option(count, options, "log-file", "-");
+  stateFile() = option(count, options, "state-file", defaultStateFile());
+
+  pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+                              PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_WEB_TLS;
+  if (isTrue(option(count, options, "remote-admin", "false"))) soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
+  if (option(count, options, "tls", "true") == "false") soptions |= PAPPL_SOPTIONS_NO_TLS;
+  const std::string authService = option(count, options, "auth-service", "");
+
+  pappl_system_t* system = papplSystemCreate(soptions, kProgram, port, "_print,_universal", spoolDir.c_str(),
+                                             logFile.c_str(), logLevel(option(count, options, "log-level", "info")),
+                                             authService.empty() ? nullptr : authService.c_str(), false);
+  if (system == nullptr) {
+    std::fprintf(stderr, "%s: cannot create the server\n", kProgram);
+    return nullptr;
+  }
+  app::addFileDeviceScheme();  // after papplSystemCreate, which sets up PAPPL's own schemes
+  const std::string adminGroup = option(count, options, "admin-group", "");
+  if (!adminGroup.empty()) papplSystemSetAdminGroup(system, adminGroup.c_str());
+  // The sub-commands' local socket is added by papplMainloop itself.
+  if (!papplSystemAddListeners(system, hostname == "*" ? nullptr : hostname.c_str())) {
+    std::fprintf(stderr, "%s: cannot listen on %s:%d\n", kProgram, hostname.c_str(), port);
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  const std::string serverName = option(count, options, "server-name", hostname == "*" ? "" : hostname);
+  if (!serverName.empty()) papplSystemSetHostName(system, serverName.c_str());
+  papplSystemSetFooterHTML(system, kFooter);
+  static const std::string labels = app::englishStrings();
+  papplSystemAddStringsData(system, "/en.strings", "en", labels.c_str());
+  papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, app::fillDriverData,
+                               nullptr);
+  papplSystemLoadState(system, stateFile().c_str());
+  papplSystemSetSaveCallback(system, saveState, nullptr);
+  papplSystemAddTimerCallback(system, 0, kSaveCheckSeconds, savePutOffState, nullptr);
+  return system;
+}
+
+bool printDevice(const char* info, const char* uri, const char* id, void* /*context*/) {
+  std::printf("%s\n    %s\n    %s\n", uri, info, id != nullptr ? id : "");
+  return false;  // go on listing
+}
+
+void deviceError(const char* message, void* /*context*/) { std::fprintf(stderr, "%s: %s\n", kProgram, message); }
+
+// `devices` lists here rather than through papplMainloop: PAPPL 1.3 aborts
+// when it browses DNS-SD without a running daemon, and SNMP discovery
+// sends broadcasts into the local network, so it waits to be asked.
+int listDevices(int argc, char* argv[]) {
+  bool snmp = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-o" && i + 1 < argc && std::string(argv[i + 1]) == "snmp=true") {
+      snmp = true;
+      ++i;
+    } else {
+      std::fprintf(stderr, "%s: devices takes only -o snmp=true\n", kProgram);
+      return 2;
+    }
+  }
+  pappl_devtype_t types = PAPPL_DEVTYPE_USB;
+  if (access(kDnsSdDaemonSocket, F_OK) == 0) types |= PAPPL_DEVTYPE_DNS_SD;
+  if (snmp) types |= PAPPL_DEVTYPE_SNMP;
+  papplDeviceList(types, printDevice, nullptr, deviceError, nullptr);
+  return 0;
+}
+
+std::string baseNameOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  std::signal(SIGPIPE, SIG_IGN);  // a closed connection or device is an error, reported
+  if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') baseName() = baseNameOf(argv[0]);
+  if (argc > 1 && std::strcmp(argv[1], "devices") == 0) return listDevices(argc, argv);
+  // The plug-in's folders are fixed before PAPPL starts any thread: a
+  // private temporary folder, removed at exit.
+  std::string error;
+  if (!host::configureProcess({}, &error)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+    return 1;
+  }
+  return papplMainloop(argc, argv, kVersion, kFooter, app::driverCount(), app::drivers(), nullptr,
+                       app::fillDriverData, nullptr, nullptr, createSystem, usage, nullptr);
+}

@@ -1,0 +1,125 @@
+# Sourced by the app's tests: a private qmx415u-app server on a free
+# localhost port, with its own state file, spool folder, log and local
+# socket, stopped by its process id and removed on exit, also on failure.
+#
+#   source app_env.sh BIN_DIR
+#   app_start            # server up; $APP_URI, $APP_DIR, $APP_PID, app ARGS...
+#   app add -d NAME -m qmx415u -v prnfile://$APP_DIR/out.prn
+#   app_stop             # also done by the exit trap
+#
+# The program runs under a name of its own (a link), because papplMainloop
+# names its local socket after the program (/run/NAME.sock as root): tests
+# running side by side never share one.
+
+APP_BIN_DIR=$(cd "${1:?bin folder}" && pwd)
+# Under LeakSanitizer, leaks inside PAPPL and libcups are not the app's.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+APP_DIR=$(mktemp -d "${TMPDIR:-/tmp}/qmx415u-app-test.XXXXXX")
+APP_NAME="qmx415u-app-t$$"
+APP_PID=""
+APP_PORT=""
+APP_CLEANUPS=()
+ln -s "$APP_BIN_DIR/qmx415u-app" "$APP_DIR/$APP_NAME"
+# Whatever the programs leave in a temporary folder, even when one dies,
+# goes with the test's folder.
+mkdir "$APP_DIR/tmp"
+export TMPDIR="$APP_DIR/tmp"
+
+app_socket() {
+  if [ "$(id -u)" = 0 ]; then echo "/run/$APP_NAME.sock"; else echo "${TMPDIR:-/tmp}/$APP_NAME$(id -u).sock"; fi
+}
+
+# Runs a sub-command against the private server: app SUB ARGS...
+# (system-wide ones: add, status, shutdown, jobs of all printers).
+app() {
+  local sub=$1
+  shift
+  "$APP_DIR/$APP_NAME" "$sub" -u "$APP_URI" "$@"
+}
+
+# A sub-command through the server's local socket (modify needs it: with
+# -u, papplMainloop sends the printer URI where the system's is expected).
+app_local() { "$APP_DIR/$APP_NAME" "$@"; }
+
+# A sub-command for one printer: app_printer NAME SUB ARGS...
+app_printer() {
+  local name=$1 sub=$2
+  shift 2
+  "$APP_DIR/$APP_NAME" "$sub" -u "ipp://localhost:$APP_PORT/ipp/print/$name" "$@"
+}
+
+app_free_port() {
+  local port
+  for _ in $(seq 50); do
+    port=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Waits until the server answers; false when it died or never answered.
+app_wait_ready() {
+  for _ in $(seq 100); do
+    kill -0 "$APP_PID" 2>/dev/null || return 1
+    # Not `status`: a sub-command that finds no server starts one.
+    if (exec 3<>"/dev/tcp/127.0.0.1/$APP_PORT") 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# app_start [server -o options...]
+app_start() {
+  APP_PORT=$(app_free_port) || { echo "no free port" >&2; return 1; }
+  APP_URI="ipp://localhost:$APP_PORT/ipp/system"
+  mkdir -p "$APP_DIR/spool"
+  ${APP_WRAP:-} "$APP_DIR/$APP_NAME" server -o listen-hostname=localhost -o server-port="$APP_PORT" \
+    -o state-file="$APP_DIR/state" -o spool-directory="$APP_DIR/spool" -o log-file="$APP_DIR/log" \
+    -o log-level="${APP_LOG_LEVEL:-info}" "$@" >"$APP_DIR/stdout" 2>&1 &
+  APP_PID=$!
+  if ! app_wait_ready; then
+    echo "qmx415u-app did not start; its log:" >&2
+    cat "$APP_DIR/stdout" "$APP_DIR/log" >&2 2>/dev/null
+    return 1
+  fi
+}
+
+app_stop() {
+  [ -n "$APP_PID" ] || return 0
+  kill -TERM "$APP_PID" 2>/dev/null
+  for _ in $(seq 50); do
+    kill -0 "$APP_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$APP_PID" 2>/dev/null
+  wait "$APP_PID" 2>/dev/null
+  APP_PID=""
+  rm -f "$(app_socket)"
+}
+
+# Runs `command...` when the test exits.
+app_on_exit() { APP_CLEANUPS+=("$*"); }
+
+app_cleanup() {
+  local status=$?
+  local c
+  for c in "${APP_CLEANUPS[@]}"; do eval "$c"; done
+  app_stop
+  if [ $status -ne 0 ] && [ -f "$APP_DIR/log" ]; then
+    echo "--- end of the server's log ---" >&2
+    tail -n 40 "$APP_DIR/log" >&2
+  fi
+  [ -n "${APP_KEEP:-}" ] && cp -r "$APP_DIR" "$APP_KEEP"
+  rm -rf "$APP_DIR"
+  exit $status
+}
+trap app_cleanup EXIT
+trap 'exit 130' INT TERM
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Bad input: random bytes to the IPP port, a garbage IPP request, and
+# Print-Jobs of truncated and absurd PWG raster (huge width or height, a
+# resolution the head does not have). The server answers with an error or
+# closes that connection and keeps serving; every output stream it wrote
+# still decodes; a good job afterwards prints whole (nothing was left
+# holding the job gate).
+#
+# usage: bad_input_test.sh BIN_DIR
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/app_env.sh" "${1:?bin folder}"
+BIN=$APP_BIN_DIR
+D=$APP_DIR
+URI_BASE="ipp://localhost"
+RANDOM_CONNECTIONS=20
+
+app_start || fail "server"
+mkdir "$D/jobs"
+app add -d rp -m qmx415u -v "prnfile://$D/jobs/" >/dev/null || fail "add printer"
+app add -d slow -m qmx415u -v "prnfile://$D/jobs/" >/dev/null || fail "add printer"
+PRINTER="$URI_BASE:$APP_PORT/ipp/print/rp"
+
+"$BIN/qmx415u-sample" receipt "$D/receipt.pbm"
+"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/good.pwg" "$D/receipt.pbm"
+"$BIN/qmx415u-make-raster" --format pwg --grey --resolution 300 -o "$D/300dpi.pwg" "$D/receipt.pbm"
+"$BIN/qmx415u-print" --quiet -o "$D/good.prn" "$D/receipt.pbm"
+
+# The first page header's fields, big-endian after the 4-byte sync word.
+patch_header() {  # IN OUT WIDTH HEIGHT BYTES_PER_LINE
+  python3 - "$@" <<'EOF'
+import struct, sys
+src, dst, width, height, bpl = sys.argv[1], sys.argv[2], *map(int, sys.argv[3:])
+d = bytearray(open(src, "rb").read())
+assert d[:4] == b"RaS2"
+d[376:384] = struct.pack(">II", width, height)
+d[396:400] = struct.pack(">I", bpl)
+open(dst, "wb").write(d)
+EOF
+}
+patch_header "$D/good.pwg" "$D/wide.pwg" 100000 654 100000
+patch_header "$D/good.pwg" "$D/tall.pwg" 639 4000000 639
+patch_header "$D/good.pwg" "$D/zero.pwg" 0 654 639
+head -c 1000 "$D/good.pwg" >"$D/cut-in-header.pwg"
+head -c 5000 "$D/good.pwg" >"$D/cut-in-data.pwg"
+
+serving() {
+  ipptool -q "$PRINTER" /usr/share/cups/ipptool/get-printer-attributes.test || fail "the server stopped serving ($1)"
+}
+
+# ---- Random bytes, and a garbage IPP request --------------------------------
+for i in $(seq $RANDOM_CONNECTIONS); do
+  timeout 5 bash -c "head -c $((i * 997)) /dev/urandom >/dev/tcp/127.0.0.1/$APP_PORT" 2>/dev/null
+done
+serving "random bytes"
+head -c 3000 /dev/urandom >"$D/garbage.ipp"
+status=$(curl -s -o /dev/null -w '%{http_code}' --max-time 10 -H 'Content-Type: application/ipp' \
+  --data-binary @"$D/garbage.ipp" "http://localhost:$APP_PORT/ipp/print/rp")
+[ "$status" = 400 ] || [ "$status" = 000 ] || echo "note: garbage IPP request answered HTTP $status"
+serving "garbage IPP request"
+echo "ok - random bytes ($RANDOM_CONNECTIONS connections) and a garbage IPP request: the server keeps serving"
+
+# ---- Bad PWG raster ---------------------------------------------------------
+# Cut inside the page data: PAPPL waits for the rest until its client
+# timeout, so that one runs beside the others, on a printer of its own.
+ipptool -f "$D/cut-in-data.pwg" "$URI_BASE:$APP_PORT/ipp/print/slow" /usr/share/cups/ipptool/print-job.test \
+  >/dev/null 2>&1 &
+cut_pid=$!
+app_on_exit "kill $cut_pid 2>/dev/null"
+for bad in wide tall zero 300dpi cut-in-header; do
+  ipptool -f "$D/$bad.pwg" "$PRINTER" /usr/share/cups/ipptool/print-job.test >"$D/$bad.out" 2>&1
+  serving "$bad PWG"
+done
+# ---- A good job afterwards, then every output decodes -----------------------
+ipptool -f "$D/good.pwg" "$PRINTER" /usr/share/cups/ipptool/print-job.test >/dev/null || fail "good job refused"
+for _ in $(seq 900); do
+  kill -0 $cut_pid 2>/dev/null || break
+  sleep 0.1
+done
+for _ in $(seq 100); do
+  grep -qE "\[Job [0-9]+\] Completed" "$D/log" && ! kill -0 $cut_pid 2>/dev/null && break
+  sleep 0.1
+done
+[ "$(grep -cE '\[Job [0-9]+\] Aborted' "$D/log")" -ge 5 ] || fail "not every bad job was aborted"
+grep -qE "Page 1 is 100000 dots wide" "$D/log" || fail "the 100000-dot page was not refused"
+grep -qE "Page 1 has 4000000 lines" "$D/log" || fail "the 4000000-line page was not refused"
+grep -qE "Page 1 is at 300x300 dpi" "$D/log" || fail "the 300 dpi page was not refused"
+echo "ok - huge width, huge height, zero width, 300 dpi and a truncated header are refused"
+
+good=0
+for f in "$D"/jobs/*.prn; do
+  [ -e "$f" ] || continue
+  "$BIN/qmx415u-decode" "$f" >"$D/decoded.txt" || fail "$f is a malformed stream: $(tail -1 "$D/decoded.txt")"
+  cmp -s "$f" "$D/good.prn" && good=$((good + 1))
+done
+[ $good = 1 ] || fail "the good job after the bad ones did not print whole"
+serving "the end"
+echo "ok - every stream written decodes; the good job afterwards prints whole"
+echo "bad_input_test: all passed"

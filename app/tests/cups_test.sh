@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The app as a CUPS destination: a private cupsd makes an IPP Everywhere
+# queue for one of the app's printers (lpadmin -m everywhere asks the
+# printer itself), then `lp` prints a PDF and a text file through CUPS'
+# own filters; both jobs reach the app as grey raster (CUPS picks Apple
+# raster, PAPPL's document-format-preferred), and both streams decode.
+#
+# usage: cups_test.sh BIN_DIR
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/app_env.sh" "${1:?bin folder}"
+source "$HERE/cupsd_env.sh"
+BIN=$APP_BIN_DIR
+D=$APP_DIR
+app_on_exit cupsd_stop
+
+[ "$(id -u)" = 0 ] || { echo "cups_test: needs root (a private cupsd); skipped"; exit 0; }
+
+app_start || fail "server"
+mkdir "$D/jobs"
+app add -d receipt -m qmx415u -v "prnfile://$D/jobs/" >/dev/null || fail "add printer"
+cupsd_start || fail "cupsd"
+
+lpadmin -p receipt -E -v "ipp://127.0.0.1:$APP_PORT/ipp/print/receipt" -m everywhere ||
+  fail "lpadmin -m everywhere"
+
+# A PDF page of text and boxes, and a plain text file.
+cat >"$D/page.ps" <<'EOF'
+%!PS
+<< /PageSize [227 340] >> setpagedevice
+/Helvetica findfont 14 scalefont setfont
+20 300 moveto (Receipt through CUPS) show
+20 280 moveto (1 x coffee        2.50) show
+20 260 moveto (1 x cake          3.20) show
+4 setlinewidth 20 200 moveto 200 200 lineto stroke
+20 120 180 60 rectfill
+showpage
+EOF
+gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sOutputFile="$D/page.pdf" "$D/page.ps" || fail "making the PDF"
+printf 'Text through CUPS\n\n1 x tea      1.80\n1 x bun      2.10\n\nThank you\n' >"$D/note.txt"
+
+lp -d receipt "$D/page.pdf" >/dev/null || fail "lp PDF"
+lp -d receipt "$D/note.txt" >/dev/null || fail "lp text"
+
+# Both jobs leave CUPS and end in the app.
+for _ in $(seq 600); do
+  done_jobs=$(grep -cE '\[Job [0-9]+\] Completed' "$D/log")
+  [ "$done_jobs" -ge 2 ] && [ -z "$(lpstat -o 2>/dev/null)" ] && break
+  sleep 0.1
+done
+[ "${done_jobs:-0}" -ge 2 ] || { grep -E "\[Job 1\]" "$CUPSD_DIR/log/error_log" | tail -60 >&2; fail "the jobs did not reach the app"; }
+grep -E '\[Job [0-9]+\] Aborted' "$D/log" && fail "a job was aborted"
+
+n=0
+for f in "$D"/jobs/*.prn; do
+  "$BIN/qmx415u-decode" "$f" >"$D/decoded.txt" || fail "$f does not decode: $(tail -1 "$D/decoded.txt")"
+  lines=$(sed -n 's/^raster blocks: \([0-9]*\) lines.*/\1/p' "$D/decoded.txt")
+  [ "${lines:-0}" -gt 100 ] || fail "$f holds almost nothing: $(cat "$D/decoded.txt")"
+  n=$((n + 1))
+done
+[ $n = 2 ] || fail "expected 2 outputs, found $n"
+# CUPS renders both to raster (Apple raster, the printer's preferred format).
+[ "$(grep -c 'Page 1 raster data is .*(sGray)' "$D/log")" = 2 ] || fail "the jobs did not arrive as grey raster"
+echo "ok - lp of a PDF and a text file through a cupsd queue (-m everywhere): both streams decode"
+echo "cups_test: all passed"

@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Print-Job through the app as clients print — ipptool, and the app's own
+# `submit` — of a PWG raster, a PNG and a JPEG: every stream decodes
+# strictly, and is byte for byte what qmx415u-print makes of the same page
+# with the same settings. Printer defaults set with `modify` apply to jobs,
+# a job's own options win over them, bad values are refused, and printers
+# and defaults survive a restart.
+#
+# Placement: PAPPL draws an image onto a page the size of the job's media
+# (80 mm at 203 dpi: 639 dots wide), centred, scaled as print-scaling says.
+# With print-scaling=none and the image at 203 dpi, an image as large as
+# the page lands dot for dot, so the test images are page-sized with the
+# picture 32 dots in (the 4 mm margin), and the reference is the 576-dot
+# picture alone. A PWG raster's pages reach the driver as they are.
+#
+# usage: print_test.sh BIN_DIR
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/app_env.sh" "${1:?bin folder}"
+BIN=$APP_BIN_DIR
+D=$APP_DIR
+
+PAGE_WIDTH=639      # 80 mm at 203 dpi
+PICTURE_LEFT=32     # the 4 mm left margin
+MEDIA_LINES=2373    # the default media, 297 mm, at 203 dpi
+PICTURE_LINES=400
+PICTURE_LENGTH=5005  # hundredths of a millimetre that PAPPL turns into 400 lines
+
+app_start || fail "server"
+mkdir "$D/jobs"
+app add -d rp -m qmx415u -v "prnfile://$D/jobs/" >/dev/null || fail "add printer"
+
+# ---- Pages ------------------------------------------------------------------
+"$BIN/qmx415u-sample" receipt "$D/receipt.pbm"
+"$BIN/qmx415u-make-raster" --format pwg --grey --width $PAGE_WIDTH --left $PICTURE_LEFT \
+  -o "$D/receipt.pwg" "$D/receipt.pbm"
+python3 "$HERE/make_images.py" $PAGE_WIDTH $PICTURE_LINES $PICTURE_LEFT "$D/small.png" "$D/small.pgm" \
+  --crop "$D/small-picture.png"
+python3 "$HERE/make_images.py" $PAGE_WIDTH $PICTURE_LINES $PICTURE_LEFT "$D/blocks.png" "$D/blocks.pgm" --blocks \
+  --crop "$D/blocks-picture.png"
+python3 "$HERE/make_images.py" $PAGE_WIDTH $MEDIA_LINES $PICTURE_LEFT "$D/page.png" "$D/page.pgm" \
+  --crop "$D/page-picture.png"
+python3 "$HERE/make_images.py" $PAGE_WIDTH $MEDIA_LINES $PICTURE_LEFT "$D/page-blocks.png" "$D/page-blocks.pgm" \
+  --blocks --crop "$D/page-blocks-picture.png"
+# Flat black and white 8x8 blocks at quality 100 decode exactly.
+cjpeg -quality 100 -grayscale -outfile "$D/blocks.jpg" "$D/blocks.pgm"
+cjpeg -quality 100 -grayscale -outfile "$D/page-blocks.jpg" "$D/page-blocks.pgm"
+python3 "$HERE/make_images.py" --jpeg-dpi "$D/blocks.jpg"
+python3 "$HERE/make_images.py" --jpeg-dpi "$D/page-blocks.jpg"
+
+cat >"$D/print.test" <<'EOF'
+{
+	NAME "Print-Job with media-col and print-scaling"
+	OPERATION Print-Job
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri printer-uri $uri
+	ATTR name requesting-user-name $user
+	ATTR mimeMediaType document-format $filetype
+	GROUP job-attributes-tag
+	ATTR keyword print-scaling none
+	ATTR collection media-col {
+		MEMBER collection media-size {
+			MEMBER integer x-dimension 8000
+			MEMBER integer y-dimension $length
+		}
+	}
+	FILE $filename
+	STATUS successful-ok
+}
+EOF
+
+# ---- Checking one job -------------------------------------------------------
+JOBS=0
+
+# Waits for the server's next job to end; $OUT is its output file.
+wait_job() {
+  JOBS=$((JOBS + 1))
+  OUT=$(printf '%s/jobs/job-%06d.prn' "$D" "$JOBS")
+  for _ in $(seq 200); do
+    grep -Eq "\[Job $JOBS\] (Completed|Aborted|Canceled)" "$D/log" && return 0
+    sleep 0.05
+  done
+  fail "job $JOBS did not end"
+}
+
+# expect_same NAME OUTPUT [qmx415u-print options and page]
+expect_same() {
+  local name=$1 output=$2
+  shift 2
+  "$BIN/qmx415u-print" --quiet -o "$D/ref.prn" "$@" || fail "$name: qmx415u-print"
+  "$BIN/qmx415u-decode" "$output" >"$D/decoded.txt" || fail "$name: the stream does not decode: $(tail -1 "$D/decoded.txt")"
+  cmp -s "$output" "$D/ref.prn" || fail "$name: the stream differs from qmx415u-print's"
+  echo "ok - $name"
+}
+
+ipp_print() {  # FILE [LENGTH]
+  ipptool -d length="${2:-29700}" -f "$1" "ipp://localhost:$APP_PORT/ipp/print/rp" "$D/print.test" >"$D/ipptool.out" ||
+    fail "ipptool Print-Job $1: $(cat "$D/ipptool.out")"
+}
+
+# ---- Print-Job through ipptool ----------------------------------------------
+ipp_print "$D/receipt.pwg"
+wait_job
+expect_same "ipptool PWG raster" "$OUT" "$D/receipt.pbm"
+ipp_print "$D/small.png" $PICTURE_LENGTH
+wait_job
+expect_same "ipptool PNG" "$OUT" "$D/small-picture.png"
+ipp_print "$D/blocks.jpg" $PICTURE_LENGTH
+wait_job
+expect_same "ipptool JPEG" "$OUT" "$D/blocks-picture.png"
+
+# ---- qmx415u-app submit, with job options -----------------------------------
+app_printer rp submit -o cut=end-of-page -o top-margin=24 "$D/receipt.pwg" >/dev/null || fail "submit PWG"
+wait_job
+expect_same "submit PWG raster, cut=end-of-page top-margin=24" "$OUT" \
+  -O CutMedia=EndOfPage -O TopMargin=24 "$D/receipt.pbm"
+app_printer rp submit -o print-scaling=none -o raster-mode=bands "$D/page.png" >/dev/null || fail "submit PNG"
+wait_job
+expect_same "submit PNG, raster-mode=bands" "$OUT" -O RasterMode=Bands "$D/page-picture.png"
+app_printer rp submit -o print-scaling=none -o black-mark=true -o keep-trailing-blank=true \
+  "$D/page-blocks.jpg" >/dev/null || fail "submit JPEG"
+wait_job
+expect_same "submit JPEG, black-mark keep-trailing-blank" "$OUT" \
+  -O BlackMark=True -O KeepTrailingBlank=True "$D/page-blocks-picture.png"
+
+# A value out of range is refused, not printed with some other setting.
+if app_printer rp submit -o top-margin=999 "$D/receipt.pwg" >"$D/refused.txt" 2>&1; then
+  wait_job
+  grep -q "\[Job $JOBS\] Aborted" "$D/log" || fail "top-margin=999 printed"
+  [ ! -s "$OUT" ] || fail "top-margin=999 left output behind"
+fi
+echo "ok - top-margin=999 refused"
+
+# ---- Printer defaults, then a restart ---------------------------------------
+app_local modify -d rp -o cut=never -o trim-blank-tail=true -o longest-blank=16 || fail "modify defaults"
+DEFAULTS=(-O CutMedia=Never -O TrimBlankTail=True -O LongestBlank=16)
+app_printer rp submit "$D/receipt.pwg" >/dev/null || fail "submit with defaults"
+wait_job
+expect_same "printer defaults cut=never trim-blank-tail longest-blank=16" "$OUT" "${DEFAULTS[@]}" \
+  "$D/receipt.pbm"
+app_printer rp submit -o cut=end-of-job "$D/receipt.pwg" >/dev/null || fail "submit over defaults"
+wait_job
+expect_same "job option over the default" "$OUT" -O CutMedia=EndOfJob -O TrimBlankTail=True \
+  -O LongestBlank=16 "$D/receipt.pbm"
+
+sleep 1.5  # the state is saved within a second of the last job (app/main.cc)
+app_stop
+mv "$D/log" "$D/log.1"
+app_start || fail "restart"
+JOBS=$(grep -c "Completed\|Aborted" "$D/log.1")
+app_printer rp submit "$D/receipt.pwg" >/dev/null || fail "submit after restart"
+wait_job
+expect_same "printer and defaults kept across a restart" "$OUT" "${DEFAULTS[@]}" "$D/receipt.pbm"
+
+echo "print_test: all passed"

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The web page PAPPL serves, seen by a headless browser (Debian's
+# chromium): the printer's status page and its printing defaults load,
+# name the printer and show this printer's options with their factory
+# values. Screenshots go to OUT_DIR (the README's picture is one).
+#
+# usage: web_test.sh BIN_DIR OUT_DIR
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/app_env.sh" "${1:?bin folder}"
+OUT=${2:?screenshot folder}
+D=$APP_DIR
+mkdir -p "$OUT"
+
+command -v chromium >/dev/null || fail "chromium is not installed (scripts/install-deps)"
+app_start || fail "server"
+app add -d receipt -m qmx415u -v "prnfile://$D/out.prn" >/dev/null || fail "add printer"
+
+# browser URL WHAT...: a fresh profile each time, no network but loopback.
+browser() {
+  local url=$1
+  shift
+  local profile
+  profile=$(mktemp -d "$D/chromium.XXXXXX")
+  timeout 90 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    --disable-background-networking --disable-component-update --disable-sync --disable-extensions \
+    --user-data-dir="$profile" --window-size=1000,1200 "$@" "$url" 2>>"$D/chromium.log"
+}
+
+page() {  # NAME PATH
+  local name=$1 path=$2 url="http://localhost:$APP_PORT/$2"
+  browser "$url" --dump-dom >"$D/$name.html" || fail "$name: the browser failed: $(tail -3 "$D/chromium.log")"
+  browser "$url" --screenshot="$OUT/$name.png" >/dev/null || fail "$name: no screenshot"
+  [ -s "$OUT/$name.png" ] || fail "$name: empty screenshot"
+}
+
+expect_in() {  # NAME TEXT
+  grep -qF "$2" "$D/$1.html" || fail "$1 page: no '$2'"
+}
+
+page status receipt
+expect_in status "receipt"
+expect_in status "QMX415U 80 mm thermal receipt printer"
+expect_in status "Printing Defaults"
+echo "ok - status page names the printer"
+
+page printing-defaults receipt/printing
+expect_in printing-defaults "receipt"
+expect_in printing-defaults "Top margin of every page"
+expect_in printing-defaults 'name="top-margin"'
+expect_in printing-defaults "After the last page"
+expect_in printing-defaults "Shorten blank runs"
+echo "ok - printing defaults page shows the printer's options"
+echo "web_test: screenshots in $OUT; all passed"
