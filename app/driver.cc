@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/file_device.h"
 #include "app/ipp_options.h"
 #include "frontend/blank_space.h"
 #include "frontend/dither.h"
@@ -207,6 +208,7 @@ bool isRoll(const pappl_media_col_t& media) { return std::strncmp(media.size_nam
 // length then, and PAPPL hands over a raster document's own page headers,
 // which may be longer than the media.
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  endFileDeviceJob(device);  // whatever an earlier, failed job left open is its own
   try {
     // Settings first: reading the printer's defaults takes the printer's
     // lock, which a job waiting at the gate may hold.
@@ -366,6 +368,7 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* d
     run->stream.reset();
   }
   papplDeviceFlush(device);
+  endFileDeviceJob(device);
   run->session->close();
   finishRun(job);  // leaves the gate
   return ended;

@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
 
 namespace app {
 namespace {
@@ -15,9 +19,34 @@ namespace {
 constexpr int kMaxJobFiles = 999999;
 constexpr mode_t kFileMode = 0644;
 
+// A folder device opens its job file at the first write of a job and
+// closes it when the driver says the job has ended: PAPPL keeps a device
+// open across the jobs it has queued, so open and close do not mark jobs.
 struct FileDevice {
   int fd = -1;
+  std::string folder;  // empty: a file or character device, kept open
 };
+
+// The devices of this scheme that are open, so that a device handed in by
+// the driver is known to be one of ours before its data is looked at.
+std::mutex openDevicesLock;
+std::set<const FileDevice*> openDevices;
+
+void remember(const FileDevice* file) {
+  std::lock_guard<std::mutex> hold(openDevicesLock);
+  openDevices.insert(file);
+}
+
+void forget(const FileDevice* file) {
+  std::lock_guard<std::mutex> hold(openDevicesLock);
+  openDevices.erase(file);
+}
+
+FileDevice* ours(pappl_device_t* device) {
+  auto* file = static_cast<FileDevice*>(papplDeviceGetData(device));
+  std::lock_guard<std::mutex> hold(openDevicesLock);
+  return openDevices.count(file) != 0 ? file : nullptr;
+}
 
 bool isDirectory(const std::string& path) {
   struct stat st {};
@@ -57,18 +86,29 @@ bool openDevice(pappl_device_t* device, const char* uri, const char* /*name*/) {
     papplDeviceError(device, "%s", why.c_str());
     return false;
   }
-  const int fd = isDirectory(path) ? openJobFile(path) : openOutput(path);
-  if (fd < 0) {
-    papplDeviceError(device, "Unable to open '%s': %s", path.c_str(), std::strerror(errno));
-    return false;
+  auto file = std::make_unique<FileDevice>();
+  if (isDirectory(path)) {
+    if (access(path.c_str(), W_OK) != 0) {
+      papplDeviceError(device, "Unable to write into '%s': %s", path.c_str(), std::strerror(errno));
+      return false;
+    }
+    file->folder = path;
+  } else {
+    file->fd = openOutput(path);
+    if (file->fd < 0) {
+      papplDeviceError(device, "Unable to open '%s': %s", path.c_str(), std::strerror(errno));
+      return false;
+    }
   }
-  papplDeviceSetData(device, new FileDevice{fd});
+  remember(file.get());
+  papplDeviceSetData(device, file.release());
   return true;
 }
 
 void closeDevice(pappl_device_t* device) {
-  auto* file = static_cast<FileDevice*>(papplDeviceGetData(device));
+  FileDevice* file = ours(device);
   if (file == nullptr) return;
+  forget(file);
   if (file->fd >= 0) close(file->fd);
   delete file;
   papplDeviceSetData(device, nullptr);
@@ -77,8 +117,15 @@ void closeDevice(pappl_device_t* device) {
 ssize_t readDevice(pappl_device_t* /*device*/, void* /*buffer*/, size_t /*bytes*/) { return 0; }
 
 ssize_t writeDevice(pappl_device_t* device, const void* buffer, size_t bytes) {
-  auto* file = static_cast<FileDevice*>(papplDeviceGetData(device));
+  FileDevice* file = ours(device);
   if (file == nullptr) return -1;
+  if (file->fd < 0 && !file->folder.empty()) {
+    file->fd = openJobFile(file->folder);
+    if (file->fd < 0) {
+      papplDeviceError(device, "Unable to open a job file in '%s': %s", file->folder.c_str(), std::strerror(errno));
+      return -1;
+    }
+  }
   const auto* at = static_cast<const char*>(buffer);
   size_t left = bytes;
   while (left > 0) {
@@ -118,6 +165,13 @@ std::string filePathOf(const char* uri, std::string* why) {
   }
   if (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
+}
+
+void endFileDeviceJob(pappl_device_t* device) {
+  FileDevice* file = ours(device);
+  if (file == nullptr || file->folder.empty() || file->fd < 0) return;
+  close(file->fd);
+  file->fd = -1;
 }
 
 void addFileDeviceScheme() {

@@ -9,6 +9,8 @@
 #ifndef QMX_APP_FILE_DEVICE_H_
 #define QMX_APP_FILE_DEVICE_H_
 
+#include <pappl/pappl.h>
+
 #include <string>
 
 namespace app {
@@ -17,6 +19,11 @@ namespace app {
 void addFileDeviceScheme();
 
 inline constexpr const char* kFileScheme = "prnfile";
+
+// Ends the job's file of a folder device, so that the next job writes a
+// file of its own; any other device is left alone. The driver calls it at
+// the end of every job.
+void endFileDeviceJob(pappl_device_t* device);
 
 // The local path of a prnfile: URI (prnfile:///PATH or prnfile://localhost/PATH),
 // or "" with *why set when the URI is not one this device opens.

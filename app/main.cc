@@ -93,8 +93,10 @@ void usage(void* /*context*/) {
         values = "true|false";
         break;
       case app::IppSyntax::kKeyword:
-        for (const frontend::Choice& choice : option->choices)
-          values += (values.empty() ? "" : "|") + app::ippKeyword(choice.keyword);
+        for (const frontend::Choice& choice : option->choices) {
+          if (!values.empty()) values += '|';
+          values += app::ippKeyword(choice.keyword);
+        }
         break;
       case app::IppSyntax::kInteger:
         values = "0-" + std::to_string(option->largest);
