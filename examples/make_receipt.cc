@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "examples/font5x7.h"
+#include "tools/image_io.h"
 
 namespace {
 
@@ -170,6 +171,20 @@ Canvas label() {
   return c;
 }
 
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A PNG, for the programs that read PNG but not PBM (the printer application).
+bool writePng(const Canvas& c, const char* path, std::string* error) {
+  image_io::Rows rows(static_cast<std::size_t>(c.height()));
+  for (int y = 0; y < c.height(); ++y)
+    for (int x = 0; x < kWidth; ++x)
+      if (c.get(x, y)) rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+  *error = image_io::writePng(path, rows, image_io::PngDepth::kOneBit);
+  return error->empty();
+}
+
 bool writePbm(const Canvas& c, const char* path) {
   FILE* f = std::strcmp(path, "-") == 0 ? stdout : std::fopen(path, "wb");
   if (f == nullptr) return false;
@@ -190,10 +205,16 @@ bool writePbm(const Canvas& c, const char* path) {
 
 int main(int argc, char** argv) {
   if (argc != 3 || (std::strcmp(argv[1], "receipt") != 0 && std::strcmp(argv[1], "label") != 0)) {
-    std::fprintf(stderr, "usage: qmx415u-sample receipt|label OUT.pbm\n");
+    std::fprintf(stderr, "usage: qmx415u-sample receipt|label OUT.pbm|OUT.png\n");
     return 2;
   }
   Canvas c = std::strcmp(argv[1], "receipt") == 0 ? receipt() : label();
+  if (endsWith(argv[2], ".png")) {
+    std::string error;
+    if (writePng(c, argv[2], &error)) return 0;
+    std::fprintf(stderr, "qmx415u-sample: %s\n", error.c_str());
+    return 1;
+  }
   if (!writePbm(c, argv[2])) {
     std::fprintf(stderr, "qmx415u-sample: cannot write %s\n", argv[2]);
     return 1;
