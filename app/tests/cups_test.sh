@@ -9,7 +9,8 @@
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/app_env.sh" "${1:?bin folder}"
-source "$HERE/cupsd_env.sh"
+CUPSD_NO_TRAP=1  # app_env's exit trap stops it
+source "$HERE/../../cups/tests/private-cupsd"
 BIN=$APP_BIN_DIR
 D=$APP_DIR
 app_on_exit cupsd_stop
@@ -48,7 +49,7 @@ for _ in $(seq 600); do
   [ "$done_jobs" -ge 2 ] && [ -z "$(lpstat -o 2>/dev/null)" ] && break
   sleep 0.1
 done
-[ "${done_jobs:-0}" -ge 2 ] || { grep -E "\[Job 1\]" "$CUPSD_DIR/log/error_log" | tail -60 >&2; fail "the jobs did not reach the app"; }
+[ "${done_jobs:-0}" -ge 2 ] || { grep -E "\[Job 1\]" "$CUPSD_ROOT/log/error_log" | tail -60 >&2; fail "the jobs did not reach the app"; }
 grep -E '\[Job [0-9]+\] Aborted' "$D/log" && fail "a job was aborted"
 
 n=0
