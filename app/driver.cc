@@ -17,6 +17,7 @@
 #include "frontend/blank_space.h"
 #include "frontend/dither.h"
 #include "frontend/page_fit.h"
+#include "frontend/paper_length.h"
 #include "frontend/print_options.h"
 #include "host/byte_sink.h"
 #include "host/job_stream.h"
@@ -33,9 +34,7 @@ constexpr int kRollWidth = 8000;           // hundredths of a millimetre
 constexpr int kSideMargin = 400;           // 72 mm printable on the 80 mm roll
 constexpr int kRollLongest = 327670;       // the record's longest paper: 32767 tenths
 constexpr int kReadyLength = 29700;        // the length a job gets when it names none
-constexpr std::int16_t kLongestPaper = 32767;
-constexpr std::uint32_t kInMemoryLines = 10080;
-constexpr std::uint32_t kLongestPageLines = 32767 * 8 / 10 + 1;  // what the longest paper holds
+using frontend::kLongestPageLines;
 constexpr std::uint32_t kWidestPage = 16384;                     // dots; PAPPL's own image limit
 constexpr int kPagesPerMinute = 30;
 
@@ -286,10 +285,11 @@ bool checkPage(pappl_job_t* job, const cups_page_header2_t& header, unsigned pag
 // Refuses a page longer than the plug-in keeps with the job's paper, rather
 // than have its end dropped.
 bool checkPageFits(pappl_job_t* job, const JobRun& run, const cups_page_header2_t& header, unsigned page) {
-  const std::uint32_t room = pageRoom(run.paperLength, run.firstPageExtra, page);
+  const std::uint64_t room = frontend::pageRoom(run.paperLength, run.firstPageExtra, page == 1);
   if (room == 0 || header.cupsHeight <= room) return true;
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u lines; the job's paper (%.1f mm, from its first page) "
-              "holds %u. Print it as a job of its own.", page, header.cupsHeight, run.paperLength / 10.0, room);
+              "holds %u. Print it as a job of its own.", page, header.cupsHeight, run.paperLength / 10.0,
+              static_cast<unsigned>(room));
   return false;
 }
 
@@ -426,15 +426,8 @@ int driverCount() { return static_cast<int>(std::size(kDrivers)); }
 
 std::int16_t paperLengthForJob(int mediaLength, bool rollWithoutLength, std::uint32_t firstPageLines) {
   std::int64_t tenths = rollWithoutLength || mediaLength <= 0 ? 0 : (mediaLength + 9) / 10;
-  // The plug-in keeps tenths * 8 / 10 + 1 lines of a page.
-  if (firstPageLines > 1) tenths = std::max<std::int64_t>(tenths, ((firstPageLines - 1) * 10 + 7) / 8);
-  return static_cast<std::int16_t>(std::min<std::int64_t>(tenths, kLongestPaper));
-}
-
-std::uint32_t pageRoom(std::int16_t paperLength, std::uint32_t firstPageExtraLines, unsigned pageNumber) {
-  const std::int32_t lines = paperLength * 8 / 10 + 1;
-  if (lines <= 0 || static_cast<std::uint32_t>(lines) > kInMemoryLines) return 0;
-  return static_cast<std::uint32_t>(lines) + (pageNumber > 1 ? firstPageExtraLines : 0);
+  tenths = std::max(tenths, frontend::paperLengthForRows(firstPageLines));
+  return static_cast<std::int16_t>(std::min<std::int64_t>(tenths, frontend::kLongestPaperLength));
 }
 
 bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const char* /*deviceUri*/,

@@ -42,11 +42,6 @@ bool jobsRecently(long quietMs);
 // `mediaLength` is in hundredths of a millimetre, 0 when unknown.
 std::int16_t paperLengthForJob(int mediaLength, bool rollWithoutLength, std::uint32_t firstPageLines);
 
-// Lines the plug-in keeps of page `pageNumber` (1 for the first) with this
-// paper length and first-page extra margin; 0 when pages are kept whole (in
-// files, for long paper).
-std::uint32_t pageRoom(std::int16_t paperLength, std::uint32_t firstPageExtraLines, unsigned pageNumber);
-
 }  // namespace app
 
 #endif  // QMX_APP_DRIVER_H_

@@ -49,20 +49,8 @@ double leftMarginPoints(const cups_page_header2_t& h) {
 
 }  // namespace
 
-std::int64_t paperLengthForRows(std::uint64_t rows) {
-  if (rows <= 1) return 0;
-  // The smallest L with L * 8 / 10 + 1 >= rows.
-  return static_cast<std::int64_t>(((rows - 1) * 10 + kPluginLinesPerMm - 1) / kPluginLinesPerMm);
-}
-
 std::int16_t jobPaperLength(std::int64_t pageLength) {
   return static_cast<std::int16_t>(std::clamp<std::int64_t>(pageLength, kLongestMemoryPaper, kLongestPaperLength));
-}
-
-std::uint64_t pageRoom(std::int16_t paperLength, std::uint32_t firstPageExtraLines, bool firstPage) {
-  const std::int32_t lines = paperLength * kPluginLinesPerMm / 10 + 1;
-  if (lines <= 0 || lines > kMemoryPageLines) return 0;
-  return static_cast<std::uint64_t>(lines) + (firstPage ? 0 : firstPageExtraLines);
 }
 
 bool readFormat(const cups_page_header2_t& h, PageFormat* format, std::string* error) {

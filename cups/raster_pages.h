@@ -25,6 +25,7 @@
 
 #include "frontend/dither.h"
 #include "frontend/page_fit.h"
+#include "frontend/paper_length.h"
 #include "jobstate/raster_line.h"
 
 namespace qmxcups {
@@ -33,16 +34,10 @@ inline constexpr unsigned kDotsPerInch = 203;
 inline constexpr double kPointsPerInch = 72.0;
 // Bounds a row's buffer: 2 m of paper width at 203 dpi.
 inline constexpr std::uint32_t kMaxPageWidthDots = 16384;
-// Dot lines per millimetre as the plug-in counts them for a paper length.
-inline constexpr std::int32_t kPluginLinesPerMm = 8;
-// The public device mode's paper length is a signed 16-bit number of
-// tenths of a millimetre.
-inline constexpr std::int32_t kLongestPaperLength = 32767;
-// The longest paper whose pages the plug-in still keeps in memory: 10080
-// lines, two page buffers of about 0.7 MB. Any longer paper spools every
-// page of the job to files.
-inline constexpr std::int32_t kLongestMemoryPaper = 12599;
-inline constexpr std::int32_t kMemoryPageLines = 10080;
+using frontend::kLongestMemoryPaper;
+using frontend::kLongestPaperLength;
+using frontend::pageRoom;
+using frontend::paperLengthForRows;
 
 enum class Pixels {
   kBlackBits,  // 1 bit, a set bit black (CUPS_CSPACE_K)
@@ -68,20 +63,10 @@ struct PageFormat {
 // resolution or layout.
 bool readFormat(const cups_page_header2_t& header, PageFormat* format, std::string* error);
 
-// Tenths of a millimetre whose plug-in line count, length * 8 / 10 + 1,
-// holds `rows` lines.
-std::int64_t paperLengthForRows(std::uint64_t rows);
-
 // The paper length a job starting with a page of `pageLength` tenths runs
 // with: at least kLongestMemoryPaper, so that later pages up to 1260 mm fit
 // the page buffers sized from it, and at most kLongestPaperLength.
 std::int16_t jobPaperLength(std::int64_t pageLength);
-
-// Lines a page of a job with `paperLength` has room for: page 1 has the
-// paper's line count, later pages also page 1's extra top lines (the
-// buffers are the same size). Zero means any number: the job keeps its
-// pages in files.
-std::uint64_t pageRoom(std::int16_t paperLength, std::uint32_t firstPageExtraLines, bool firstPage);
 
 class RasterPages {
  public:

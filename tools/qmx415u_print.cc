@@ -16,6 +16,7 @@
 
 #include "emulator/emulator.h"
 #include "frontend/blank_space.h"
+#include "frontend/paper_length.h"
 #include "frontend/print_options.h"
 #include "host/job_stream.h"
 #include "host/linked_module.h"
@@ -23,7 +24,6 @@
 #include "host/print_session.h"
 #include "host/process.h"
 #include "host/record_fields.h"
-#include "settings/devmode_layout.h"
 #include "tools/image_io.h"
 
 namespace {
@@ -189,9 +189,8 @@ std::optional<Failure> checkPages(const Options& o, std::vector<std::size_t>* he
 std::int16_t paperLengthFor(const std::vector<std::size_t>& heights) {
   std::size_t tallest = 0;
   for (std::size_t h : heights) tallest = std::max(tallest, h);
-  if (tallest <= 1) return 0;
-  std::size_t tenths = ((tallest - 1) * 10 + 7) / 8;
-  return static_cast<std::int16_t>(std::min<std::size_t>(tenths, 32767));
+  return static_cast<std::int16_t>(
+      std::min<std::int64_t>(frontend::paperLengthForRows(tallest), frontend::kLongestPaperLength));
 }
 
 // The plug-in keeps a page in memory up to the paper's line count (page 1;
@@ -199,13 +198,12 @@ std::int16_t paperLengthFor(const std::vector<std::size_t>& heights) {
 // so a page taller than the paper given would print cut short.
 std::optional<Failure> checkPagesFitPaper(const std::vector<std::size_t>& heights, std::int16_t paperLength,
                                           const host::Record& record) {
-  std::int32_t pageLines = paperLength * 8 / 10 + 1;
-  if (pageLines <= 0 || pageLines > 10080) return std::nullopt;  // a long page: kept in files, whole
-  std::uint32_t extra = devmode::readU16(record.data(), devmode::kFirstPageExtraLines);
-  if (extra > 255) extra = 0;
+  const host::FieldInfo& extraLines = *host::findField("firstPageExtraLines");
+  std::uint32_t extra = host::readField(record, extraLines);
+  if (extra > extraLines.largest) extra = 0;  // the plug-in's replacement
   for (std::size_t k = 0; k < heights.size(); ++k) {
-    std::size_t room = static_cast<std::size_t>(pageLines) + (k == 0 ? 0 : extra);
-    if (heights[k] > room)
+    const std::uint64_t room = frontend::pageRoom(paperLength, extra, k == 0);
+    if (room != 0 && heights[k] > room)
       return Failure{"page " + std::to_string(k + 1) + " has " + std::to_string(heights[k]) +
                          " lines, but paper of length " + std::to_string(paperLength) + " holds " +
                          std::to_string(room) + " (raise --paper-length or leave it out)",

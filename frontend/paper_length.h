@@ -1,0 +1,40 @@
+// The plug-in's arithmetic of paper length, for the front ends that choose
+// a job's length: the public device mode holds a signed 16-bit number of
+// tenths of a millimetre, of which the plug-in keeps length * 8 / 10 + 1
+// lines a page, in memory up to 10080 lines and in page files beyond.
+#ifndef QMX_FRONTEND_PAPER_LENGTH_H_
+#define QMX_FRONTEND_PAPER_LENGTH_H_
+
+#include <cstdint>
+
+namespace frontend {
+
+inline constexpr std::int32_t kLongestPaperLength = 32767;
+// The longest paper whose pages are still kept in memory (10080 lines, two
+// page buffers of about 0.7 MB); any longer one spools every page to files.
+inline constexpr std::int32_t kLongestMemoryPaper = 12599;
+inline constexpr std::uint32_t kMemoryPageLines = 10080;
+// Lines a page of the longest paper holds.
+inline constexpr std::uint32_t kLongestPageLines = kLongestPaperLength * 8 / 10 + 1;
+
+// The plug-in's line count of a page of `paperLength` tenths.
+constexpr std::int32_t pageLines(std::int32_t paperLength) { return paperLength * 8 / 10 + 1; }
+
+// The shortest paper length whose line count holds `rows` lines (not
+// bounded by the 16-bit field).
+constexpr std::int64_t paperLengthForRows(std::uint64_t rows) {
+  return rows <= 1 ? 0 : static_cast<std::int64_t>(((rows - 1) * 10 + 7) / 8);
+}
+
+// Lines a page of a job of `paperLength` has room for: page 1 the paper's
+// line count, later pages also page 1's extra top lines (both buffers are
+// the same size). 0 means any number: the job keeps its pages in files.
+constexpr std::uint64_t pageRoom(std::int16_t paperLength, std::uint32_t firstPageExtraLines, bool firstPage) {
+  const std::int32_t lines = pageLines(paperLength);
+  if (lines <= 0 || static_cast<std::uint32_t>(lines) > kMemoryPageLines) return 0;
+  return static_cast<std::uint64_t>(lines) + (firstPage ? 0 : firstPageExtraLines);
+}
+
+}  // namespace frontend
+
+#endif  // QMX_FRONTEND_PAPER_LENGTH_H_
