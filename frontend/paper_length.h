@@ -7,18 +7,21 @@
 
 #include <cstdint>
 
+#include "settings/job_settings.h"
+
 namespace frontend {
 
 inline constexpr std::int32_t kLongestPaperLength = 32767;
 // The longest paper whose pages are still kept in memory (10080 lines, two
 // page buffers of about 0.7 MB); any longer one spools every page to files.
-inline constexpr std::int32_t kLongestMemoryPaper = 12599;
-inline constexpr std::uint32_t kMemoryPageLines = 10080;
+inline constexpr std::int32_t kLongestMemoryPaper = settings::kAssumedPaperLength;
+inline constexpr std::uint32_t kMemoryPageLines = settings::kLongPageLines;
+static_assert(settings::pageLineCount(kLongestMemoryPaper) == kMemoryPageLines);
 // Lines a page of the longest paper holds.
-inline constexpr std::uint32_t kLongestPageLines = kLongestPaperLength * 8 / 10 + 1;
+inline constexpr std::uint32_t kLongestPageLines = settings::pageLineCount(kLongestPaperLength);
 
 // The plug-in's line count of a page of `paperLength` tenths.
-constexpr std::int32_t pageLines(std::int32_t paperLength) { return paperLength * 8 / 10 + 1; }
+constexpr std::int32_t pageLines(std::int16_t paperLength) { return settings::pageLineCount(paperLength); }
 
 // The shortest paper length whose line count holds `rows` lines (not
 // bounded by the 16-bit field).

@@ -48,7 +48,7 @@ std::uint32_t readImageLine() {
 
 void derivePageLines(std::int16_t paperLength, JobSettings& out) {
   // Signed arithmetic, compared unsigned: a negative length is a long page.
-  std::int32_t lines = (static_cast<std::int32_t>(paperLength) * 8) / 10 + 1;
+  const std::int32_t lines = pageLineCount(paperLength);
   if (static_cast<std::uint32_t>(lines) > kLongPageLines) {
     out.longPage = 1;
     out.pageLines = kLongPageLines + 1;

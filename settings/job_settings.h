@@ -37,6 +37,12 @@ inline constexpr std::uint32_t kLongPageLines = 10080;  // longer pages go to fi
 // mode: the longest page that still spools in memory.
 inline constexpr std::int16_t kAssumedPaperLength = 12599;
 
+// Lines a page of `paperLength` tenths of a millimetre holds, before the
+// long-page rule; signed, so a negative length gives a count at or below 0.
+constexpr std::int32_t pageLineCount(std::int16_t paperLength) {
+  return static_cast<std::int32_t>(paperLength) * 8 / 10 + 1;
+}
+
 // Builds the snapshot from the job's private record (pdevobj->pOEMDM), its
 // public device mode (pdevobj->pPublicDM) and the INI value ImageLine.
 // A missing record gives every field its out-of-range replacement; a missing
