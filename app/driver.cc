@@ -1,41 +1,26 @@
 #include "app/driver.h"
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/file_device.h"
 #include "app/ipp_options.h"
-#include "frontend/blank_space.h"
-#include "frontend/dither.h"
-#include "frontend/page_fit.h"
-#include "frontend/paper_length.h"
 #include "frontend/print_options.h"
-#include "host/byte_sink.h"
-#include "host/job_stream.h"
-#include "host/linked_module.h"
-#include "host/print_session.h"
-#include "host/record_fields.h"
 
 namespace app {
 namespace {
 
 constexpr const char* kMakeAndModel = "QMX415U 80 mm thermal receipt printer";
-constexpr int kHundredthsPerInch = 2540;
+constexpr double kHundredthsPerInch = 2540.0;
+constexpr double kPointsPerInch = 72.0;
 constexpr int kRollWidth = 8000;           // hundredths of a millimetre
 constexpr int kSideMargin = 400;           // 72 mm printable on the 80 mm roll
-constexpr int kRollLongest = 327670;       // the record's longest paper: 32767 tenths
 constexpr int kReadyLength = 29700;        // the length a job gets when it names none
-using frontend::kLongestPageLines;
-constexpr std::uint32_t kWidestPage = 16384;                     // dots; PAPPL's own image limit
 constexpr int kPagesPerMinute = 30;
 
 const char* const kMedia[] = {"roll_max_80x3276.7mm", "roll_min_80x10mm", "custom_receipt_80x297mm"};
@@ -43,33 +28,6 @@ constexpr const char* kReadyMedia = "custom_receipt_80x297mm";
 
 pappl_pr_driver_t kDrivers[] = {
     {kDriverName, kMakeAndModel, "MFG:QMX415U;MDL:80 mm receipt printer;CMD:QMX415U;", nullptr},
-};
-
-// One job at a time in the process, whichever printer it is for. Not a
-// mutex: a job enters in one callback and leaves in another, and a failed
-// start leaves at once.
-class JobGate {
- public:
-  // True when another job held the gate first.
-  bool enter() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const bool waited = busy_;
-    free_.wait(lock, [this] { return !busy_; });
-    busy_ = true;
-    return waited;
-  }
-  void leave() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      busy_ = false;
-    }
-    free_.notify_one();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable free_;
-  bool busy_ = false;
 };
 
 std::atomic<long long> lastJobMs{0};  // steady clock, when a job last started or ended
@@ -80,68 +38,39 @@ long long nowMs() {
       .count();
 }
 
-void noteJobActivity(int change) {
-  jobsRunning += change;
-  lastJobMs = nowMs();
-}
-
-JobGate& jobGate() {
-  static JobGate gate;
-  return gate;
-}
-
-// Holds the gate for as long as it lives.
-class GatePass {
+// Counts a running job for as long as it lives (see jobsRecently).
+class JobActivity {
  public:
-  GatePass() : waited_(jobGate().enter()) { noteJobActivity(1); }
-  ~GatePass() {
-    noteJobActivity(-1);
-    jobGate().leave();
-  }
-  GatePass(const GatePass&) = delete;
-  GatePass& operator=(const GatePass&) = delete;
-  bool waited() const { return waited_; }
+  JobActivity() { note(1); }
+  ~JobActivity() { note(-1); }
+  JobActivity(const JobActivity&) = delete;
+  JobActivity& operator=(const JobActivity&) = delete;
 
  private:
-  bool waited_;
+  static void note(int change) {
+    jobsRunning += change;
+    lastJobMs = nowMs();
+  }
 };
 
-host::PluginModule& pluginModule() {
-  static std::unique_ptr<host::PluginModule> module = host::linkedModule();
-  return *module;
-}
-
-// PAPPL hands pages over as 8-bit grey (0 black), dithered here by the
-// dither every front end uses: its own pages of PNG, JPEG and Apple raster
-// documents, and grey PWG raster pages as they come. 1-bit pages (a set bit
-// black) are taken too. Only sgray_8 is offered for PWG raster: PAPPL 1.3
-// turns a black_1 document into grey pages byte for byte, which garbles it.
-bool isBlackBitsPage(const cups_page_header2_t& header) {
-  return header.cupsBitsPerPixel == 1 && header.cupsColorSpace == CUPS_CSPACE_K;
-}
-
-bool isGreyPage(const cups_page_header2_t& header) {
-  return header.cupsBitsPerPixel == 8 &&
-         (header.cupsColorSpace == CUPS_CSPACE_SW || header.cupsColorSpace == CUPS_CSPACE_W);
+WorkerConfig& workerConfig() {
+  static WorkerConfig config;
+  return config;
 }
 
 // Everything one job keeps between the callbacks.
 struct JobRun {
-  GatePass pass;  // first in, last out
-  std::unique_ptr<host::PrintSession> session;
-  std::unique_ptr<host::CallbackSink> sink;
-  std::unique_ptr<host::JobStream> stream;
-  std::unique_ptr<frontend::PageWriter> writer;
-  frontend::PrintOptions settings;
-  std::int16_t paperLength = 0;
-  std::uint32_t firstPageExtra = 0;
-  // The page being printed.
-  frontend::LineFit fit;
-  bool grey8 = false;
+  JobActivity activity;
+  pappl_job_t* job = nullptr;
+  std::unique_ptr<Worker> worker;
+  cups_raster_t* raster = nullptr;
+  std::size_t deviceBytesBefore = 0;
+  bool inputLost = false;  // the worker took no more raster
   std::uint32_t lineBytes = 0;
-  std::uint32_t lines = 0;
-  frontend::RowDitherer ditherer{frontend::kHeadDots};
-  std::array<std::uint8_t, frontend::kHeadDots> grey{};
+
+  ~JobRun() {
+    if (raster != nullptr) cupsRasterClose(raster);
+  }
 };
 
 JobRun* runOf(pappl_job_t* job) { return static_cast<JobRun*>(papplJobGetData(job)); }
@@ -191,44 +120,145 @@ bool applyVendorOptions(pappl_job_t* job, const pappl_pr_options_t* options, fro
   return true;
 }
 
-// Dots from hundredths of a millimetre at `dpi`, rounded.
-std::uint32_t dotsFrom(int hundredths, unsigned dpi) {
-  if (hundredths <= 0) return 0;
-  return static_cast<std::uint32_t>((static_cast<long long>(hundredths) * dpi + kHundredthsPerInch / 2) /
-                                    kHundredthsPerInch);
+// Every option as the filter reads it (Name=Value ...), so that the
+// worker's own defaults never decide anything.
+std::string filterOptions(const frontend::PrintOptions& settings) {
+  std::string text;
+  for (const frontend::OptionSpec& option : frontend::printOptions()) {
+    if (!text.empty()) text += ' ';
+    text += std::string(option.name) + "=" + frontend::valueKeyword(option, option.get(settings));
+  }
+  return text;
 }
 
-bool isRoll(const pappl_media_col_t& media) { return std::strncmp(media.size_name, "roll_", 5) == 0; }
+// What the job's own texts may carry into the worker's command line.
+std::string plainText(const char* text, const char* fallback) {
+  std::string plain = text != nullptr && *text != '\0' ? text : fallback;
+  if (plain.size() > 255) plain.resize(255);
+  for (char& c : plain) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  return plain;
+}
+
+// ---- The worker's side of the job -------------------------------------------
+
+pappl_loglevel_t levelOf(const std::string& line, std::string* text) {
+  static const std::pair<const char*, pappl_loglevel_t> kLevels[] = {
+      {"ERROR: ", PAPPL_LOGLEVEL_ERROR}, {"WARNING: ", PAPPL_LOGLEVEL_WARN}, {"INFO: ", PAPPL_LOGLEVEL_INFO},
+      {"PAGE: ", PAPPL_LOGLEVEL_DEBUG},  {"DEBUG: ", PAPPL_LOGLEVEL_DEBUG},
+  };
+  for (const auto& [prefix, level] : kLevels) {
+    if (line.rfind(prefix, 0) == 0) {
+      *text = line.substr(std::strlen(prefix));
+      return level;
+    }
+  }
+  *text = line;
+  return PAPPL_LOGLEVEL_DEBUG;
+}
+
+// Whole command groups of the worker, to the device as they come.
+bool writeToDevice(pappl_device_t* device, const std::uint8_t* bytes, std::size_t length) {
+  return papplDeviceWrite(device, bytes, length) == static_cast<ssize_t>(length);
+}
+
+ssize_t rasterToWorker(void* context, unsigned char* bytes, size_t length) {
+  auto* run = static_cast<JobRun*>(context);
+  if (run->inputLost || !run->worker->send(bytes, length)) {
+    run->inputLost = true;
+    return -1;
+  }
+  return static_cast<ssize_t>(length);
+}
+
+std::unique_ptr<Worker> startWorker(pappl_job_t* job, pappl_device_t* device, const frontend::PrintOptions& settings,
+                                    std::string* error) {
+  const WorkerConfig& config = workerConfig();
+  WorkerSetup setup;
+  setup.program = config.program;
+  setup.arguments = {std::to_string(papplJobGetID(job)), plainText(papplJobGetUsername(job), "guest"),
+                     plainText(papplJobGetName(job), "untitled"), "1", filterOptions(settings)};
+  setup.environment = config.environment;
+  setup.folderParent = config.folderParent;
+  setup.runAs = config.runAs;
+  setup.idleTimeoutMs = config.idleTimeoutMs;
+  return Worker::start(
+      setup, [device](const std::uint8_t* bytes, std::size_t length) { return writeToDevice(device, bytes, length); },
+      [job](const std::string& line) {
+        std::string text;
+        const pappl_loglevel_t level = levelOf(line, &text);
+        papplLogJob(job, level, "Worker: %s", text.c_str());
+      },
+      error);
+}
+
+std::size_t deviceBytesWritten(pappl_device_t* device) {
+  pappl_devmetrics_t metrics{};
+  papplDeviceGetMetrics(device, &metrics);
+  return metrics.write_bytes;
+}
+
+void abortWith(pappl_job_t* job, pappl_jreason_t reason, const char* format, const std::string& why) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, format, why.c_str());
+  papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
+}
+
+// The worker's own refusals are about the document; anything else about
+// the system that ran it.
+pappl_jreason_t reasonFor(const WorkerOutcome& outcome) {
+  if (outcome.end != WorkerEnd::kFailed) return PAPPL_JREASON_ABORTED_BY_SYSTEM;
+  static const char* const kDocumentFaults[] = {"bad raster input", "the raster holds no pages", "page "};
+  for (const char* prefix : kDocumentFaults) {
+    if (outcome.why.rfind(prefix, 0) == 0) return PAPPL_JREASON_DOCUMENT_FORMAT_ERROR;
+  }
+  return PAPPL_JREASON_ABORTED_BY_SYSTEM;
+}
+
+// PAPPL 1.3 streams a PWG raster document to the driver, and when the
+// document is not 8-bit it hands the driver its own 8-bit page header and
+// the document's rows as they are, which no driver can read correctly. A
+// page whose header is exactly PAPPL's own is therefore refused rather
+// than printed as noise.
+bool isHiddenPwgPage(pappl_job_t* job, const cups_page_header2_t& header) {
+  const char* format = papplJobGetFormat(job);
+  if (format == nullptr || std::strcmp(format, "image/pwg-raster") != 0) return false;
+  pappl_pr_options_t* own = papplJobCreatePrintOptions(job, static_cast<unsigned>(papplJobGetImpressions(job)), false);
+  const bool same = own != nullptr && std::memcmp(&own->header, &header, sizeof header) == 0;
+  papplJobDeletePrintOptions(own);
+  return same;
+}
+
+// Points from hundredths of a millimetre.
+float pointsFrom(int hundredths) { return static_cast<float>(hundredths * kPointsPerInch / kHundredthsPerInch); }
 
 // ---- Raster callbacks -------------------------------------------------------
 
-// The job starts in the plug-in with its first page, when that page's
-// header is known: the plug-in sizes its page buffers from the paper
-// length then, and PAPPL hands over a raster document's own page headers,
-// which may be longer than the media.
+// The job starts its worker, which reads the pages as CUPS raster and
+// starts the plug-in's job with the first page.
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   endFileDeviceJob(device);  // whatever an earlier, failed job left open is its own
   try {
-    // Settings first: reading the printer's defaults takes the printer's
-    // lock, which a job waiting at the gate may hold.
     frontend::PrintOptions settings;
     if (!applyVendorOptions(job, options, &settings)) {
       papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
       return false;
     }
-    auto run = std::make_unique<JobRun>();  // waits for the gate
-    if (run->pass.waited()) papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Waited for another job to end.");
-    run->settings = settings;
-    run->firstPageExtra = frontend::findOption("first-page-margin")->get(run->settings);
+    auto run = std::make_unique<JobRun>();
+    run->job = job;
     std::string error;
-    run->session = host::PrintSession::open(pluginModule(), {}, &error);
-    if (!run->session) {
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer module did not set up: %s", error.c_str());
+    run->worker = startWorker(job, device, settings, &error);
+    if (!run->worker) {
+      abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The job's worker did not start: %s", error);
       return false;
     }
-    run->sink = std::make_unique<host::CallbackSink>([device](const std::uint8_t* bytes, std::size_t length) {
-      return papplDeviceWrite(device, bytes, length) == static_cast<ssize_t>(length);
-    });
+    run->raster = cupsRasterOpenIO(rasterToWorker, run.get(), CUPS_RASTER_WRITE);
+    if (run->raster == nullptr) {
+      abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The job did not start: %s", cupsLastErrorString());
+      return false;
+    }
+    run->deviceBytesBefore = deviceBytesWritten(device);
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Worker process %d started.", static_cast<int>(run->worker->pid()));
     papplJobSetData(job, run.release());
     return true;
   } catch (const std::exception& e) {
@@ -237,140 +267,67 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
   }
 }
 
-// CommandCallback(1), with the paper the first page needs.
-bool startStream(pappl_job_t* job, JobRun& run, const pappl_pr_options_t* options) {
-  run.paperLength = paperLengthForJob(options->media.size_length, isRoll(options->media),
-                                      options->header.cupsHeight);
-  host::JobOptions jobOptions;
-  jobOptions.rawRecord = run.settings.record;
-  jobOptions.paperLength = run.paperLength;
-  std::string error;
-  run.stream = host::JobStream::start(*run.session, jobOptions, *run.sink, &error);
-  if (!run.stream) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job did not start: %s", error.c_str());
-    return false;
-  }
-  run.writer = std::make_unique<frontend::PageWriter>(*run.stream, run.settings.blankSpace);
-  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Started: paper length %.1f mm for media %s.", run.paperLength / 10.0,
-              options->media.size_name);
-  return true;
-}
-
-// Refuses a page the head cannot print as it is.
-bool checkPage(pappl_job_t* job, const cups_page_header2_t& header, unsigned page) {
-  if (header.HWResolution[0] != kDotsPerInch || header.HWResolution[1] != kDotsPerInch) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u is at %ux%u dpi; this printer prints at %d dpi.", page,
-                header.HWResolution[0], header.HWResolution[1], kDotsPerInch);
-    return false;
-  }
-  if (!isBlackBitsPage(header) && !isGreyPage(header)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u-bit pixels of colour space %u; this printer takes "
-                "black_1 or sgray_8.", page, header.cupsBitsPerPixel, header.cupsColorSpace);
-    return false;
-  }
-  const std::uint64_t lineBytes = (std::uint64_t{header.cupsWidth} * header.cupsBitsPerPixel + 7) / 8;
-  if (header.cupsWidth == 0 || header.cupsWidth > kWidestPage || header.cupsBytesPerLine < lineBytes) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u is %u dots wide; this printer takes 1 to %u.", page,
-                header.cupsWidth, kWidestPage);
-    return false;
-  }
-  if (header.cupsHeight > kLongestPageLines) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u lines; the longest page is %u lines (3276.7 mm).", page,
-                header.cupsHeight, kLongestPageLines);
-    return false;
-  }
-  return true;
-}
-
-// Refuses a page longer than the plug-in keeps with the job's paper, rather
-// than have its end dropped.
-bool checkPageFits(pappl_job_t* job, const JobRun& run, const cups_page_header2_t& header, unsigned page) {
-  const std::uint64_t room = frontend::pageRoom(run.paperLength, run.firstPageExtra, page == 1);
-  if (room == 0 || header.cupsHeight <= room) return true;
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u has %u lines; the job's paper (%.1f mm, from its first page) "
-              "holds %u. Print it as a job of its own.", page, header.cupsHeight, run.paperLength / 10.0,
-              static_cast<unsigned>(room));
-  return false;
-}
-
 bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/, unsigned page) {
   JobRun* run = runOf(job);
   if (run == nullptr) return false;
-  try {
-    const cups_page_header2_t& header = options->header;
-    if (!checkPage(job, header, page) || (!run->stream && !startStream(job, *run, options)) ||
-        !checkPageFits(job, *run, header, page)) {
-      papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-      return false;
-    }
-    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %ux%u.", page, header.cupsWidth, header.cupsHeight);
-    // A page wider than the head holds its printable area after the media's left margin.
-    run->fit = frontend::fitLine(header.cupsWidth, dotsFrom(options->media.left_margin, header.HWResolution[0]));
-    if (run->fit.shifted != 0)
-      papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Page %u: the printable area was moved %u dots left to fit the head.",
-                  page, run->fit.shifted);
-    run->grey8 = isGreyPage(header);
-    run->lineBytes = header.cupsBytesPerLine;
-    run->ditherer.restart();
-    run->lines = 0;
-    return run->writer->startPage();
-  } catch (const std::exception& e) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u did not start: %s", page, e.what());
+  cups_page_header2_t header = options->header;
+  if (isHiddenPwgPage(job, header)) {
+    abortWith(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "%s",
+              "Page " + std::to_string(page) + " is not 8-bit grey (sgray_8), the only PWG raster type this "
+              "printer takes; it was refused rather than printed wrongly.");
     return false;
   }
+  // The printable area starts after the media's left margin, as PAPPL lays out its own pages.
+  header.cupsImagingBBox[0] = pointsFrom(options->media.left_margin);
+  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %ux%u, %u bits.", page, header.cupsWidth, header.cupsHeight,
+              header.cupsBitsPerPixel);
+  run->lineBytes = header.cupsBytesPerLine;
+  // The worker checks the page before any of its lines is read: a page it
+  // refuses ends the job here, without PAPPL reading the rest of it.
+  if (!cupsRasterWriteHeader2(run->raster, &header) || !run->worker->awaitPage(page)) {
+    run->inputLost = true;
+    return false;
+  }
+  return true;
 }
 
-// One line of the page as the head's 576 dots; grey is dithered.
 bool writeLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned /*y*/,
                const unsigned char* line) {
   JobRun* run = runOf(job);
-  if (run == nullptr || line == nullptr || !run->writer) return false;
-  jobstate::RasterLine dots{};
-  if (run->grey8) {
-    frontend::fitGrey(line, run->fit, run->grey.data());
-    run->ditherer.ditherRow(run->grey.data(), dots.data());
-  } else {
-    frontend::fitBits(line, run->lineBytes, run->fit, dots);
-  }
-  ++run->lines;
-  if (!run->writer->addLine(dots)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Printing failed: %s", run->stream->error().c_str());
-    return false;
-  }
-  return true;
+  if (run == nullptr || line == nullptr || run->inputLost) return false;
+  return cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), run->lineBytes) == run->lineBytes;
 }
 
-bool endPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned page) {
+bool endPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned /*page*/) {
   JobRun* run = runOf(job);
-  if (run == nullptr || !run->writer) return false;
-  if (!run->writer->endPage()) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u failed: %s", page, run->stream->error().c_str());
-    return false;
-  }
-  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %u lines, %llu blank lines dropped.", page, run->lines,
-              static_cast<unsigned long long>(run->writer->linesDropped()));
-  return true;
+  return run != nullptr && !run->inputLost;
 }
 
+// The worker ends; the job is whole only when it printed and the device
+// took every byte it was given.
 bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
   JobRun* run = runOf(job);
   if (run == nullptr) return false;
-  bool ended = true;
-  if (run->stream) {
-    ended = run->stream->end();
-    if (ended) {
-      papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %u pages, %llu bytes.",
-                  static_cast<unsigned>(run->stream->pagesStarted()),
-                  static_cast<unsigned long long>(run->stream->bytesWritten()));
-    } else {
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job failed: %s", run->stream->error().c_str());
-    }
-    run->stream.reset();
-  }
+  if (papplJobIsCanceled(job)) run->worker->cancel();
+  cupsRasterClose(run->raster);
+  run->raster = nullptr;
+  const WorkerOutcome outcome = run->worker->finish();
   papplDeviceFlush(device);
+  const std::size_t taken = deviceBytesWritten(device) - run->deviceBytesBefore;
+  const std::uint64_t given = run->worker->bytesOut();
   endFileDeviceJob(device);
-  run->session->close();
-  finishRun(job);  // leaves the gate
+  bool ended = outcome.end == WorkerEnd::kPrinted;
+  if (!ended) {
+    abortWith(job, reasonFor(outcome), "The job failed: %s.", outcome.why);
+  } else if (taken != given) {
+    ended = false;
+    abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "%s",
+              "The job failed: the printer took " + std::to_string(taken) + " of " + std::to_string(given) +
+                  " bytes.");
+  } else {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %llu bytes to the printer.", static_cast<unsigned long long>(given));
+  }
+  finishRun(job);
   return ended;
 }
 
@@ -424,11 +381,7 @@ pappl_pr_driver_t* drivers() { return kDrivers; }
 bool jobsRecently(long quietMs) { return jobsRunning > 0 || nowMs() - lastJobMs < quietMs; }
 int driverCount() { return static_cast<int>(std::size(kDrivers)); }
 
-std::int16_t paperLengthForJob(int mediaLength, bool rollWithoutLength, std::uint32_t firstPageLines) {
-  std::int64_t tenths = rollWithoutLength || mediaLength <= 0 ? 0 : (mediaLength + 9) / 10;
-  tenths = std::max(tenths, frontend::paperLengthForRows(firstPageLines));
-  return static_cast<std::int16_t>(std::min<std::int64_t>(tenths, frontend::kLongestPaperLength));
-}
+void configureWorkers(WorkerConfig config) { workerConfig() = std::move(config); }
 
 bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const char* /*deviceUri*/,
                     const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*context*/) {

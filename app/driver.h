@@ -1,22 +1,24 @@
 // The printer's PAPPL driver: what the printer offers (pappl_pr_driver_data_t
-// and the vendor attributes) and the raster callbacks, each mapped onto one
-// step of host's streaming job API:
+// and the vendor attributes) and the raster callbacks. Each job runs its
+// plug-in work in a worker process of its own (app/worker.h):
 //
-//   rstartjob   JobStream::start     CommandCallback(1)
-//   rstartpage  startPage            CommandCallback(2)
-//   rwriteline  addLine              FilterGraphics, through PageWriter
-//   rendpage    endPage              CommandCallback(3)
-//   rendjob     end                  CommandCallback(4)
-//
-// The plug-in's job state is module-wide, so one job runs at a time in the
-// whole process, whatever printer it is for: a job holds the process's job
-// gate from rstartjob to rendjob.
+//   rstartjob   start the worker (the job's options on its command line)
+//   rstartpage  the page's header, as CUPS raster, to the worker
+//   rwriteline  the line, to the worker
+//   rendpage    -
+//   rendjob     end the worker's input, copy the rest of its bytes to the
+//               device, reap it; the job is whole only when the worker
+//               printed and the device took every byte.
 #ifndef QMX_APP_DRIVER_H_
 #define QMX_APP_DRIVER_H_
 
 #include <pappl/pappl.h>
 
-#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/worker.h"
 
 namespace app {
 
@@ -36,11 +38,15 @@ bool fillDriverData(pappl_system_t* system, const char* driverName, const char* 
 // raster jobs stream in, so the state is saved in quiet moments.
 bool jobsRecently(long quietMs);
 
-// The record's paper length (tenths of a millimetre) for a job: the
-// media's length, or for roll media without a length the page's; never
-// shorter than the first page, at most the record's largest value.
-// `mediaLength` is in hundredths of a millimetre, 0 when unknown.
-std::int16_t paperLengthForJob(int mediaLength, bool rollWithoutLength, std::uint32_t firstPageLines);
+// How jobs run their workers; set once, before the server starts.
+struct WorkerConfig {
+  std::string program;                   // the raster filter, an absolute path
+  std::optional<RunAs> runAs;            // when the server runs as root
+  std::string folderParent = "/tmp";     // where each worker's folder is made
+  std::vector<std::string> environment;  // NAME=VALUE passed on to every worker
+  int idleTimeoutMs = 60000;
+};
+void configureWorkers(WorkerConfig config);
 
 }  // namespace app
 

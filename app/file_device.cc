@@ -175,6 +175,9 @@ void endFileDeviceJob(pappl_device_t* device) {
 }
 
 void addFileDeviceScheme() {
+  // PAPPL adds its own schemes (usb, socket, snmp, dnssd, file) only to an
+  // empty list, the first time it looks one up: let it do so first.
+  papplDeviceIsSupported("socket://localhost:9100");
   papplDeviceAddScheme(kFileScheme, PAPPL_DEVTYPE_FILE, nullptr, openDevice, closeDevice, readDevice, writeDevice,
                        deviceStatus, nullptr);
 }

@@ -3,6 +3,7 @@
 // web page to set it up, and PAPPL's standard sub-commands to run and
 // drive it.
 #include <pappl/pappl.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,12 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/driver.h"
 #include "app/file_device.h"
 #include "app/ipp_options.h"
 #include "frontend/print_options.h"
-#include "host/process.h"
 
 namespace {
 
@@ -25,6 +26,17 @@ constexpr const char* kVersion = "1.0.0";
 constexpr const char* kFooter = "qmx415u receipt printer application";
 constexpr int kDefaultPort = 8000;
 constexpr const char* kDnsSdDaemonSocket = "/run/avahi-daemon/socket";
+#ifndef QMX_INSTALLED_FILTER
+#define QMX_INSTALLED_FILTER "/usr/lib/cups/filter/rastertoqmx415u"
+#endif
+constexpr const char* kFilterName = "rastertoqmx415u";
+constexpr const char* kWorkerUser = "qmx415u";   // the service's own user, when the package made it
+constexpr const char* kFallbackWorkerUser = "nobody";
+constexpr int kDefaultWorkerTimeout = 60;        // seconds
+// What a worker may read from the server's environment: the plug-in's own
+// settings and the sanitizers' of a test build.
+constexpr const char* kWorkerEnvironment[] = {"QMX415U_PLUGIN", "QMX415U_DEBUG", "QMX415U_INI_DIR",
+                                              "ASAN_OPTIONS",   "UBSAN_OPTIONS", "LSAN_OPTIONS"};
 
 constexpr const char* kUsage = R"(Usage: qmx415u-app SUB-COMMAND [OPTIONS] [FILENAME]
        qmx415u-app [OPTIONS] FILENAME          (submit FILENAME)
@@ -75,6 +87,10 @@ Server options (-o with `server`):
   log-file=FILE          - for standard error (default), syslog, or a file
   log-level=LEVEL        debug, info (default), warn, error, fatal
   remote-admin=true      allow setting up printers from other hosts
+  worker-user=USER       who runs each job's worker when the server runs as
+                         root (default: qmx415u, else nobody)
+  worker-timeout=SECONDS a worker that shows no sign of life for this long
+                         is stopped and its job aborted (default 60)
   admin-group=GROUP, auth-service=SERVICE   who may set printers up (PAM)
   tls=false              no TLS (default: TLS as PAPPL offers it)
 
@@ -183,6 +199,65 @@ bool savePutOffState(pappl_system_t* system, void* context) {
   return true;  // keep the timer
 }
 
+// The raster filter beside this program (a build tree), else the installed one.
+std::string workerProgram() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string path(self, static_cast<std::size_t>(n));
+    path = path.substr(0, path.rfind('/') + 1) + kFilterName;
+    if (access(path.c_str(), X_OK) == 0) return path;
+  }
+  return QMX_INSTALLED_FILTER;
+}
+
+bool lookUpUser(const std::string& name, app::RunAs* user) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) return false;
+  user->uid = found->pw_uid;
+  user->gid = found->pw_gid;
+  user->name = name;
+  return true;
+}
+
+// Workers run without the server's privileges: as root the server hands
+// them to an unprivileged user.
+bool configureWorkers(int count, cups_option_t* options) {
+  app::WorkerConfig config;
+  config.program = workerProgram();
+  if (access(config.program.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "%s: cannot run the job worker %s\n", kProgram, config.program.c_str());
+    return false;
+  }
+  if (geteuid() == 0) {
+    const std::string chosen = option(count, options, "worker-user", "");
+    app::RunAs user;
+    const bool found = chosen.empty() ? lookUpUser(kWorkerUser, &user) || lookUpUser(kFallbackWorkerUser, &user)
+                                      : lookUpUser(chosen, &user);
+    if (!found || user.uid == 0) {
+      std::fprintf(stderr, "%s: no unprivileged user to run job workers as ('%s')\n", kProgram,
+                   chosen.empty() ? kFallbackWorkerUser : chosen.c_str());
+      return false;
+    }
+    config.runAs = user;
+  }
+  const std::string timeoutText = option(count, options, "worker-timeout", std::to_string(kDefaultWorkerTimeout));
+  const int timeout = std::atoi(timeoutText.c_str());
+  if (timeout <= 0 || timeout > 24 * 3600) {
+    std::fprintf(stderr, "%s: bad worker-timeout '%s'\n", kProgram, timeoutText.c_str());
+    return false;
+  }
+  config.idleTimeoutMs = timeout * 1000;
+  config.folderParent = tempDir();
+  for (const char* name : kWorkerEnvironment) {
+    if (const char* value = std::getenv(name)) config.environment.push_back(std::string(name) + "=" + value);
+  }
+  app::configureWorkers(std::move(config));
+  return true;
+}
+
 // The server: listeners, drivers, the saved printers.
 pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*/) {
   const std::string hostname = option(count, options, "listen-hostname", "localhost");
@@ -192,6 +267,7 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     std::fprintf(stderr, "%s: bad server-port '%s'\n", kProgram, portText.c_str());
     return nullptr;
   }
+  if (!configureWorkers(count, options)) return nullptr;
   const std::string spoolDir = option(count, options, "spool-directory", defaultSpoolDir());
   const std::string logFile = option(count, options, "log-file", "-");
   stateFile() = option(count, options, "state-file", defaultStateFile());
@@ -223,6 +299,11 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   papplSystemSetFooterHTML(system, kFooter);
   static const std::string labels = app::englishStrings();
   papplSystemAddStringsData(system, "/en.strings", "en", labels.c_str());
+  // The labels stay loaded for the web page. The resource goes: PAPPL 1.3
+  // adds printer-strings-languages-supported to a printer's attributes
+  // once more at every Get-Printer-Attributes while a strings resource
+  // with a language exists, and clients then see the attribute repeated.
+  papplSystemRemoveResource(system, "/en.strings");
   papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, app::fillDriverData,
                                nullptr);
   papplSystemLoadState(system, stateFile().c_str());
@@ -271,13 +352,6 @@ int main(int argc, char* argv[]) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed connection or device is an error, reported
   if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') baseName() = baseNameOf(argv[0]);
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) return listDevices(argc, argv);
-  // The plug-in's folders are fixed before PAPPL starts any thread: a
-  // private temporary folder, removed at exit.
-  std::string error;
-  if (!host::configureProcess({}, &error)) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
-    return 1;
-  }
   return papplMainloop(argc, argv, kVersion, kFooter, app::driverCount(), app::drivers(), nullptr,
                        app::fillDriverData, nullptr, nullptr, createSystem, usage, nullptr);
 }

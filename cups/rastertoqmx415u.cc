@@ -29,6 +29,7 @@
 #include "frontend/blank_space.h"
 #include "frontend/print_options.h"
 #include "host/byte_sink.h"
+#include "host/group_frames.h"
 #include "host/job_stream.h"
 #include "host/linked_module.h"
 #include "host/module_loader.h"
@@ -45,6 +46,11 @@
 namespace {
 
 constexpr const char* kPluginEnv = "QMX415U_PLUGIN";
+// Set to "groups" by a printer application that runs the filter as its
+// per-job worker: the output is framed by command group
+// (host/group_frames.h), so that a worker that dies mid-write never leaves
+// half a command on the printer.
+constexpr const char* kOutputEnv = "QMX415U_OUTPUT";
 constexpr int kArgumentsWithoutFile = 6;
 constexpr int kArgumentsWithFile = 7;
 constexpr long kMostCopies = 9999;  // CUPS' own default limit
@@ -245,7 +251,11 @@ int main(int argc, char** argv) {
   std::unique_ptr<host::PrintSession> session = host::PrintSession::open(*module, {}, &error);
   if (!session) return fail("the plug-in did not set up: " + error);
 
-  host::FdSink sink(STDOUT_FILENO, "the output");
+  host::FdSink output(STDOUT_FILENO, "the output");
+  host::FramingSink framed(output);
+  const char* outputMode = std::getenv(kOutputEnv);
+  const bool groups = outputMode != nullptr && std::strcmp(outputMode, "groups") == 0;
+  host::ByteSink& sink = groups ? static_cast<host::ByteSink&>(framed) : output;
   FilterJob job(*session, options, sink);
   std::size_t pages = 0;
   std::string rasterError;

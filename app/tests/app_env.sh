@@ -4,8 +4,9 @@
 #
 #   source app_env.sh BIN_DIR
 #   app_start            # server up; $APP_URI, $APP_DIR, $APP_PID, app ARGS...
-#   app add -d NAME -m qmx415u -v prnfile://$APP_DIR/out.prn
-#   app_stop             # also done by the exit trap
+#   sink_start out       # a network printer on loopback: $SINK_PORT, bytes in $APP_DIR/out/
+#   app add -d NAME -m qmx415u -v socket://127.0.0.1:$SINK_PORT
+#   app_stop             # also done by the exit trap, with the sinks
 #
 # The program runs under a name of its own (a link), because papplMainloop
 # names its local socket after the program (/run/NAME.sock as root): tests
@@ -19,6 +20,8 @@ APP_NAME="qmx415u-app-t$$"
 APP_PID=""
 APP_PORT=""
 APP_CLEANUPS=()
+APP_SINK_PIDS=()
+APP_TESTS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ln -s "$APP_BIN_DIR/qmx415u-app" "$APP_DIR/$APP_NAME"
 # Whatever the programs leave in a temporary folder, even when one dies,
 # goes with the test's folder.
@@ -100,6 +103,61 @@ app_stop() {
   rm -f "$(app_socket)"
 }
 
+# sink_start NAME [--stall | --rate BYTES_PER_SECOND]: a raw TCP printer
+# port on loopback (app/tests/tcp_sink.py) keeping each connection's bytes
+# in $APP_DIR/NAME/conn-NNNNNN.prn; sets SINK_PORT and SINK_PID.
+sink_start() {
+  local name=$1
+  shift
+  mkdir -p "$APP_DIR/$name"
+  python3 "$APP_TESTS_DIR/tcp_sink.py" "$APP_DIR/$name" "$@" &
+  SINK_PID=$!
+  APP_SINK_PIDS+=("$SINK_PID")
+  for _ in $(seq 100); do
+    [ -f "$APP_DIR/$name/port" ] && break
+    sleep 0.05
+  done
+  SINK_PORT=$(cat "$APP_DIR/$name/port" 2>/dev/null) || { echo "sink $name did not start" >&2; return 1; }
+}
+
+# sink_stop PID: the printer goes away.
+sink_stop() { kill -KILL "$1" 2>/dev/null; wait "$1" 2>/dev/null; }
+
+# sink_wait NAME COUNT: waits until COUNT connections of the sink have ended.
+sink_wait() {
+  for _ in $(seq 300); do
+    [ "$(find "$APP_DIR/$1" -name 'conn-*.prn' | wc -l)" -ge "$2" ] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# job_attr PRINTER JOB-ID job-state|job-state-reasons: the value, as IPP reports it
+# (job ids are the printer's own).
+job_attr() {
+  cat >"$APP_DIR/job-reasons.test" <<'END'
+{
+	OPERATION Get-Job-Attributes
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri printer-uri $uri
+	ATTR integer job-id $job_id
+	ATTR name requesting-user-name $user
+	ATTR keyword requested-attributes job-state,job-state-reasons
+	STATUS successful-ok
+	DISPLAY job-state
+	DISPLAY job-state-reasons
+}
+END
+  local column=1
+  [ "$3" = job-state-reasons ] && column=2
+  ipptool -c -d job_id="$2" "ipp://localhost:$APP_PORT/ipp/print/$1" "$APP_DIR/job-reasons.test" |
+    sed -n 2p | cut -d, -f"$column"
+}
+job_reasons() { job_attr "$1" "$2" job-state-reasons; }
+job_state() { job_attr "$1" "$2" job-state; }
+
 # Runs `command...` when the test exits.
 app_on_exit() { APP_CLEANUPS+=("$*"); }
 
@@ -108,6 +166,7 @@ app_cleanup() {
   local c
   for c in "${APP_CLEANUPS[@]}"; do eval "$c"; done
   app_stop
+  for c in "${APP_SINK_PIDS[@]}"; do sink_stop "$c"; done
   if [ $status -ne 0 ] && [ -f "$APP_DIR/log" ]; then
     echo "--- end of the server's log ---" >&2
     tail -n 40 "$APP_DIR/log" >&2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Print-Job through the app as clients print — ipptool, and the app's own
-# `submit` — of a PWG raster, a PNG and a JPEG: every stream decodes
+# `submit` — of a PWG raster, a PNG and a JPEG, to a network printer on
+# loopback (socket://, app/tests/tcp_sink.py): every stream decodes
 # strictly, and is byte for byte what qmx415u-print makes of the same page
 # with the same settings. Printer defaults set with `modify` apply to jobs,
 # a job's own options win over them, bad values are refused, and printers
@@ -27,8 +28,15 @@ PICTURE_LINES=400
 PICTURE_LENGTH=5005  # hundredths of a millimetre that PAPPL turns into 400 lines
 
 app_start || fail "server"
-mkdir "$D/jobs"
-app add -d rp -m qmx415u -v "prnfile://$D/jobs/" >/dev/null || fail "add printer"
+sink_start jobs || fail "sink"
+app add -d rp -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
+
+# Every device scheme PAPPL offers is taken; USB cannot be printed to
+# here (no bus), and listing devices runs clean.
+app add -d usb -m qmx415u -v "usb://Generic/Receipt%20Printer?serial=T1" >/dev/null || fail "add a usb: printer"
+app_local devices >"$D/devices.txt" 2>&1 || fail "devices: $(cat "$D/devices.txt")"
+app_local delete -d usb 2>/dev/null || app delete -d usb >/dev/null 2>&1
+echo "ok - socket: and usb: printers are taken; devices runs clean"
 
 # ---- Pages ------------------------------------------------------------------
 "$BIN/qmx415u-sample" receipt "$D/receipt.pbm"
@@ -74,17 +82,21 @@ EOF
 # ---- Checking one job -------------------------------------------------------
 JOBS=0
 
-# Waits for the server's next job to end; $OUT is the file it printed
-# into, or a name no file has when it printed nothing.
+# Waits for the server's next job to end; $OUT is what the printer read
+# (the job's own connection: the device closes when no job is queued), or
+# a name no file has when it printed nothing.
 OUTPUTS=0
 wait_job() {
   JOBS=$((JOBS + 1))
   for _ in $(seq 200); do
-    if grep -Eq "\[Job $JOBS\] (Completed|Aborted|Canceled)" "$D/log"; then
-      local files
-      files=$(find "$D/jobs" -name '*.prn' | wc -l)
-      OUT=$(printf '%s/jobs/job-%06d.prn' "$D" "$((OUTPUTS + 1))")
-      [ "$files" -gt "$OUTPUTS" ] && OUTPUTS=$files
+    if grep -Eq "\[Job $JOBS\] Completed" "$D/log"; then
+      OUTPUTS=$((OUTPUTS + 1))
+      sink_wait jobs $OUTPUTS || fail "job $JOBS: the printer's connection did not end"
+      OUT=$(printf '%s/jobs/conn-%06d.prn' "$D" "$OUTPUTS")
+      return 0
+    fi
+    if grep -Eq "\[Job $JOBS\] (Aborted|Canceled)" "$D/log"; then
+      OUT="$D/jobs/none"
       return 0
     fi
     sleep 0.05
@@ -136,9 +148,23 @@ expect_same "submit JPEG, black-mark keep-trailing-blank" "$OUT" \
 if app_printer rp submit -o top-margin=999 "$D/receipt.pwg" >"$D/refused.txt" 2>&1; then
   wait_job
   grep -q "\[Job $JOBS\] Aborted" "$D/log" || fail "top-margin=999 printed"
-  [ ! -e "$OUT" ] || fail "top-margin=999 left output behind"
+  sleep 0.3
+  [ "$(find "$D/jobs" -name 'conn-*.prn' | wc -l)" = $OUTPUTS ] || fail "top-margin=999 sent bytes to the printer"
 fi
 echo "ok - top-margin=999 refused"
+
+# A black_1 PWG raster (from a client that ignores
+# pwg-raster-document-type-supported): PAPPL 1.3 hides its header from the
+# driver, so it is refused with a reason, and nothing reaches the printer.
+"$BIN/qmx415u-make-raster" --format pwg -o "$D/black1.pwg" "$D/receipt.pbm"
+ipptool -f "$D/black1.pwg" "ipp://localhost:$APP_PORT/ipp/print/rp" /usr/share/cups/ipptool/print-job.test \
+  >/dev/null 2>&1
+wait_job
+grep -q "\[Job $JOBS\] Aborted" "$D/log" || fail "a black_1 document was printed"
+grep -q "\[Job $JOBS\] Page 1 is not 8-bit grey" "$D/log" || fail "a black_1 document was refused without its reason"
+sleep 0.3
+[ "$(find "$D/jobs" -name 'conn-*.prn' | wc -l)" = $OUTPUTS ] || fail "the black_1 document sent bytes to the printer"
+echo "ok - a black_1 PWG raster is refused with its reason, nothing printed"
 
 # ---- Printer defaults, then a restart ---------------------------------------
 app_local modify -d rp -o cut=never -o trim-blank-tail=true -o longest-blank=16 || fail "modify defaults"

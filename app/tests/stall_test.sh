@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# One stuck printer holds no other. Printer A's network device takes a
+# connection and stops reading (paper out, cover open, a stalled link)
+# while A prints a long job; printer B, on a device of its own, prints a
+# whole receipt within 3 s all the same. When A's device goes away, A's job
+# ends aborted with its reason, and B prints again.
+#
+# usage: stall_test.sh BIN_DIR
+set -uo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+source "$HERE/app_env.sh" "${1:?bin folder}"
+BIN=$APP_BIN_DIR
+D=$APP_DIR
+B_WITHIN_MS=3000
+
+app_start || fail "server"
+sink_start a --stall || fail "sink a"
+A_SINK_PID=$SINK_PID
+app add -d pa -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer pa"
+sink_start b || fail "sink b"
+app add -d pb -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer pb"
+
+"$BIN/qmx415u-sample" receipt "$D/receipt.pbm"
+"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/receipt.pwg" "$D/receipt.pbm"
+"$BIN/qmx415u-print" --quiet -o "$D/receipt.prn" "$D/receipt.pbm"
+# A's job: pages of one row of noise over and over, which PWG raster
+# shortens and the printer's encodings do not: about 12 MB of printer
+# bytes, far more than the kernel buffers (up to 4 MB a side) for a
+# connection that is not read.
+python3 - "$D/noise.pbm" <<'EOF'
+import os, sys
+with open(sys.argv[1], "wb") as f:
+    f.write(b"P4\n576 8000\n" + os.urandom(72) * 8000)
+EOF
+"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 --repeat 20 -o "$D/noise.pwg" "$D/noise.pbm"
+
+print_to() {  # PRINTER FILE
+  ipptool -f "$2" "ipp://localhost:$APP_PORT/ipp/print/$1" /usr/share/cups/ipptool/print-job.test >/dev/null 2>&1
+}
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+# A's job is the first job of the server; B's are on a printer of their own.
+a_line() { grep -E "\[Job 1\] $1" "$D/log" | head -1; }
+a_ended() { [[ "$(job_state pa 1)" =~ completed|aborted|canceled ]]; }
+
+# ---- A sticks -------------------------------------------------------------------
+print_to pa "$D/noise.pwg" &
+A_CLIENT=$!
+app_on_exit "kill $A_CLIENT 2>/dev/null"
+for _ in $(seq 100); do
+  [ -n "$(a_line "Worker process")" ] && break
+  sleep 0.05
+done
+sleep 1
+a_ended && fail "A's job ended although its printer reads nothing"
+
+# ---- B prints meanwhile -----------------------------------------------------------
+t0=$(now_ms)
+print_to pb "$D/receipt.pwg" || fail "B's job was refused"
+sink_wait b 1 || fail "B's receipt never reached its printer"
+elapsed=$(( $(now_ms) - t0 ))
+cmp -s "$D/b/conn-000001.prn" "$D/receipt.prn" || fail "B's receipt is not whole"
+[ $elapsed -le $B_WITHIN_MS ] || fail "B's receipt took $elapsed ms while A was stuck"
+a_ended && fail "A's job ended although its printer reads nothing"
+echo "ok - B printed a whole receipt in $elapsed ms while A's printer was stuck"
+
+# ---- A's device goes away -----------------------------------------------------------
+sink_stop "$A_SINK_PID"
+for _ in $(seq 200); do
+  a_ended && break
+  sleep 0.05
+done
+[ "$(job_state pa 1)" = aborted ] || fail "A's job did not abort when its printer went away: $(job_state pa 1)"
+[ -n "$(a_line "The job failed: the printer stopped taking bytes")" ] || fail "A's job aborted without its reason in the log"
+[[ "$(job_reasons pa 1)" == *aborted-by-system* ]] || fail "A's job-state-reasons: $(job_reasons pa 1)"
+echo "ok - A's job aborted when its printer went away: $(a_line 'The job failed' | sed 's/.*\] //')"
+
+# ---- and B prints again ---------------------------------------------------------------
+print_to pb "$D/receipt.pwg" || fail "B's second job was refused"
+sink_wait b 2 || fail "B's second receipt never reached its printer"
+cmp -s "$D/b/conn-000002.prn" "$D/receipt.prn" || fail "B's second receipt is not whole"
+kill -0 "$APP_PID" 2>/dev/null || fail "the server died"
+echo "ok - B prints again"
+echo "stall_test: all passed"

@@ -1,0 +1,417 @@
+#include "app/worker.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+namespace app {
+namespace {
+
+constexpr std::size_t kInputBuffer = 64 * 1024;  // raster taken in before it goes to the pipe
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kReapAfterEndMs = 5000;            // an exit that takes longer is a hang
+constexpr const char* kSafePath = "PATH=/usr/bin:/bin";
+constexpr const char* kPlainLanguage = "LANG=C";
+constexpr const char* kGroupedOutput = "QMX415U_OUTPUT=groups";
+constexpr int kCannotRun = 127;
+
+// Removes a folder and everything in it without following a link anywhere:
+// what a worker leaves is the worker's, and may point elsewhere.
+void removeEntries(int dirFd) {
+  DIR* dir = fdopendir(dirFd);
+  if (dir == nullptr) {
+    close(dirFd);
+    return;
+  }
+  while (dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (unlinkat(dirfd(dir), name, 0) == 0) continue;
+    const int child = openat(dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child < 0) continue;
+    removeEntries(child);
+    unlinkat(dirfd(dir), name, AT_REMOVEDIR);
+  }
+  closedir(dir);
+}
+
+void removeFolder(const std::string& path) {
+  if (path.empty()) return;
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) removeEntries(fd);
+  rmdir(path.c_str());
+}
+
+std::string makeFolder(const std::string& parent, const std::optional<RunAs>& runAs, std::string* error) {
+  std::string path = parent + "/qmx415u-worker.XXXXXX";
+  if (mkdtemp(path.data()) == nullptr) {
+    *error = "cannot make a folder for the worker in " + parent + ": " + std::strerror(errno);
+    return "";
+  }
+  if (runAs && chown(path.c_str(), runAs->uid, runAs->gid) != 0) {
+    *error = "cannot hand the worker's folder to " + runAs->name + ": " + std::strerror(errno);
+    rmdir(path.c_str());
+    return "";
+  }
+  return path;
+}
+
+struct Pipe {
+  int read = -1;
+  int write = -1;
+};
+
+bool makePipe(Pipe* p) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  p->read = fds[0];
+  p->write = fds[1];
+  return true;
+}
+
+void closePipe(Pipe& p) {
+  if (p.read >= 0) close(p.read);
+  if (p.write >= 0) close(p.write);
+  p = Pipe{};
+}
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Everything the child needs, made before fork: after it, in a process with
+// other threads, only async-signal-safe calls are allowed.
+struct ChildPlan {
+  std::vector<std::string> argStore, envStore;
+  std::vector<char*> argv, envp;
+  const char* program = nullptr;
+  const char* folder = nullptr;
+  std::optional<RunAs> runAs;
+  pid_t parent = 0;
+  int maxFd = 1024;
+};
+
+[[noreturn]] void sayAndExit(const char* text) {
+  const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+  _exit(kCannotRun);
+}
+
+void closeFrom(int first, int maxFd) {
+#ifdef SYS_close_range
+  if (syscall(SYS_close_range, first, ~0u, 0) == 0) return;
+#endif
+  for (int fd = first; fd < maxFd; ++fd) close(fd);
+}
+
+[[noreturn]] void runChild(const ChildPlan& plan, const Pipe& in, const Pipe& out, const Pipe& err) {
+  if (dup2(in.read, STDIN_FILENO) < 0 || dup2(out.write, STDOUT_FILENO) < 0 || dup2(err.write, STDERR_FILENO) < 0)
+    _exit(kCannotRun);
+  closeFrom(STDERR_FILENO + 1, plan.maxFd);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  for (int s : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaction(s, &standard, nullptr);
+  if (chdir(plan.folder) != 0) sayAndExit("ERROR: the worker cannot enter its folder\n");
+  if (plan.runAs) {
+    const gid_t gid = plan.runAs->gid;
+    if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(plan.runAs->uid) != 0 || setuid(0) == 0)
+      sayAndExit("ERROR: the worker cannot drop its privileges\n");
+  }
+  prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+  prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+  if (getppid() != plan.parent) _exit(kCannotRun);  // the server went before the line above
+  execve(plan.program, plan.argv.data(), plan.envp.data());
+  sayAndExit("ERROR: the worker program cannot be run\n");
+}
+
+ChildPlan planChild(const WorkerSetup& setup, const std::string& folder) {
+  ChildPlan plan;
+  plan.argStore.push_back(setup.program);
+  plan.argStore.insert(plan.argStore.end(), setup.arguments.begin(), setup.arguments.end());
+  plan.envStore = {"TMPDIR=" + folder, kSafePath, kPlainLanguage, kGroupedOutput};
+  plan.envStore.insert(plan.envStore.end(), setup.environment.begin(), setup.environment.end());
+  for (std::string& s : plan.argStore) plan.argv.push_back(s.data());
+  plan.argv.push_back(nullptr);
+  for (std::string& s : plan.envStore) plan.envp.push_back(s.data());
+  plan.envp.push_back(nullptr);
+  plan.program = setup.program.c_str();
+  plan.runAs = setup.runAs;
+  plan.parent = getpid();
+  const long most = sysconf(_SC_OPEN_MAX);
+  plan.maxFd = most > 0 && most < (1 << 20) ? static_cast<int>(most) : 1024;
+  return plan;
+}
+
+}  // namespace
+
+std::unique_ptr<Worker> Worker::start(const WorkerSetup& setup, Output output, Message message,
+                                      std::string* error) {
+  std::unique_ptr<Worker> worker(new Worker());
+  worker->deliver_ = std::move(output);
+  worker->message_ = std::move(message);
+  worker->idleTimeoutMs_ = setup.idleTimeoutMs;
+  worker->folder_ = makeFolder(setup.folderParent, setup.runAs, error);
+  if (worker->folder_.empty()) return nullptr;
+
+  ChildPlan plan = planChild(setup, worker->folder_);
+  plan.folder = worker->folder_.c_str();
+  Pipe in, out, err;
+  if (!makePipe(&in) || !makePipe(&out) || !makePipe(&err)) {
+    *error = std::string("cannot make the worker's pipes: ") + std::strerror(errno);
+    closePipe(in);
+    closePipe(out);
+    closePipe(err);
+    return nullptr;  // the destructor removes the folder
+  }
+  const pid_t pid = fork();
+  if (pid == 0) runChild(plan, in, out, err);
+  const int forkErrno = errno;
+  close(in.read);
+  close(out.write);
+  close(err.write);
+  if (pid < 0) {
+    *error = std::string("cannot start the worker: ") + std::strerror(forkErrno);
+    close(in.write);
+    close(out.read);
+    close(err.read);
+    return nullptr;
+  }
+  worker->pid_ = pid;
+  worker->input_ = in.write;
+  worker->output_ = out.read;
+  worker->messages_ = err.read;
+  fcntl(worker->input_, F_SETFL, fcntl(worker->input_, F_GETFL) | O_NONBLOCK);
+  worker->pendingInput_.reserve(kInputBuffer);
+  return worker;
+}
+
+Worker::~Worker() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    reap(-1);
+  }
+  closeFd(input_);
+  closeFd(output_);
+  closeFd(messages_);
+  removeFolder(folder_);
+}
+
+void Worker::closeFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+void Worker::stop(int signal) {
+  if (pid_ > 0 && !reaped_) kill(pid_, signal);
+}
+
+void Worker::cancel() {
+  if (canceled_) return;
+  canceled_ = true;
+  stop(SIGTERM);
+}
+
+bool Worker::send(const void* bytes, std::size_t length) {
+  if (hung_ || outputFailed_ || inputRefused_ || input_ < 0) return false;
+  const auto* at = static_cast<const std::uint8_t*>(bytes);
+  pendingInput_.insert(pendingInput_.end(), at, at + length);
+  while (pendingInput_.size() - inputStart_ >= kInputBuffer) {
+    if (!waitOnce(true)) return false;
+  }
+  return true;
+}
+
+bool Worker::awaitPage(unsigned page) {
+  while (input_ >= 0 && inputStart_ < pendingInput_.size()) {
+    if (!waitOnce(true)) return false;
+  }
+  awaited_ = "PAGE: " + std::to_string(page) + " ";
+  awaitedSeen_ = false;
+  while (!awaitedSeen_ && messages_ >= 0 && waitOnce(false)) {
+  }
+  awaited_.clear();
+  return awaitedSeen_;
+}
+
+// Writes what the pipe takes now. False when the worker closed its input.
+bool Worker::writeInput() {
+  while (inputStart_ < pendingInput_.size()) {
+    const ssize_t n = write(input_, pendingInput_.data() + inputStart_, pendingInput_.size() - inputStart_);
+    if (n > 0) {
+      inputStart_ += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    inputRefused_ = true;  // EPIPE: it stopped reading, its exit says why
+    closeFd(input_);
+    pendingInput_.clear();
+    inputStart_ = 0;
+    return false;
+  }
+  if (inputStart_ == pendingInput_.size()) {
+    pendingInput_.clear();
+    inputStart_ = 0;
+  }
+  return true;
+}
+
+// One wait for the worker: its input taken (when wanted), output or
+// messages read. False when nothing can go on: it hung, the device failed,
+// or (when input is wanted) it stopped reading.
+bool Worker::waitOnce(bool wantInput) {
+  pollfd fds[3];
+  nfds_t count = 0;
+  const int inputAt = wantInput && input_ >= 0 ? static_cast<int>(count) : -1;
+  if (inputAt >= 0) fds[count++] = {input_, POLLOUT, 0};
+  const int outputAt = output_ >= 0 ? static_cast<int>(count) : -1;
+  if (outputAt >= 0) fds[count++] = {output_, POLLIN, 0};
+  const int messagesAt = messages_ >= 0 ? static_cast<int>(count) : -1;
+  if (messagesAt >= 0) fds[count++] = {messages_, POLLIN, 0};
+  if (count == 0) return false;
+  const int ready = poll(fds, count, idleTimeoutMs_);
+  if (ready < 0) return errno == EINTR;
+  if (ready == 0) {
+    hung_ = true;
+    stop(SIGKILL);
+    return false;
+  }
+  if (outputAt >= 0 && fds[outputAt].revents != 0) readOutput();
+  if (messagesAt >= 0 && fds[messagesAt].revents != 0) readMessages();
+  if (outputFailed_) return false;
+  if (inputAt >= 0 && fds[inputAt].revents != 0 && !writeInput()) return false;
+  return !wantInput || input_ >= 0;
+}
+
+void Worker::readOutput() {
+  std::uint8_t buffer[kReadChunk];
+  const ssize_t n = read(output_, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    closeFd(output_);
+    return;
+  }
+  if (!frames_.add(buffer, static_cast<std::size_t>(n))) {
+    stop(SIGKILL);
+    closeFd(output_);
+    return;
+  }
+  std::vector<std::uint8_t> group;
+  while (frames_.next(&group)) {
+    if (!deliver_(group.data(), group.size())) {
+      outputFailed_ = true;
+      stop(SIGKILL);  // nothing more can reach the device
+      closeFd(output_);
+      return;
+    }
+    bytesOut_ += group.size();
+  }
+}
+
+void Worker::readMessages() {
+  char buffer[4096];
+  const ssize_t n = read(messages_, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    closeFd(messages_);
+    if (!partialMessage_.empty()) deliverMessage(std::move(partialMessage_));
+    partialMessage_.clear();
+    return;
+  }
+  for (ssize_t i = 0; i < n; ++i) {
+    if (buffer[i] == '\n') {
+      deliverMessage(std::move(partialMessage_));
+      partialMessage_.clear();
+    } else if (partialMessage_.size() < kLongestMessage) {
+      partialMessage_ += buffer[i];
+    }
+  }
+}
+
+void Worker::deliverMessage(std::string line) {
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  }
+  if (line.rfind("ERROR: ", 0) == 0) lastError_ = line.substr(7);
+  if (!awaited_.empty() && line.rfind(awaited_, 0) == 0) awaitedSeen_ = true;
+  if (message_) message_(line);
+}
+
+// Waits for the worker to exit, up to `timeoutMs` (-1: as long as it takes).
+bool Worker::reap(int timeoutMs) {
+  const long long deadline = nowMs() + timeoutMs;
+  for (;;) {
+    const pid_t done = waitpid(pid_, &status_, timeoutMs < 0 ? 0 : WNOHANG);
+    if (done == pid_) {
+      reaped_ = true;
+      return true;
+    }
+    if (done < 0 && errno != EINTR) {
+      reaped_ = true;  // not ours to wait for any more
+      status_ = 0;
+      return true;
+    }
+    if (timeoutMs >= 0 && nowMs() >= deadline) return false;
+    if (done == 0) usleep(1000);
+  }
+}
+
+WorkerOutcome Worker::finish() {
+  while (input_ >= 0 && inputStart_ < pendingInput_.size()) {
+    if (!waitOnce(true)) break;
+  }
+  closeFd(input_);
+  while ((output_ >= 0 || messages_ >= 0) && waitOnce(false)) {
+  }
+  if (!reap(kReapAfterEndMs)) {
+    hung_ = true;
+    stop(SIGKILL);
+    reap(-1);
+  }
+  closeFd(output_);
+  closeFd(messages_);
+  removeFolder(folder_);
+  folder_.clear();
+  return outcome();
+}
+
+WorkerOutcome Worker::outcome() const {
+  const std::string pid = std::to_string(pid_);
+  if (outputFailed_) return {WorkerEnd::kOutputFailed, "the printer stopped taking bytes"};
+  if (hung_)
+    return {WorkerEnd::kHung, "the worker (process " + pid + ") gave no sign of life for " +
+                                  std::to_string(idleTimeoutMs_ / 1000) + " s and was stopped"};
+  if (frames_.broken()) return {WorkerEnd::kBroken, "the worker's output was not command groups"};
+  if (WIFSIGNALED(status_)) {
+    const int signal = WTERMSIG(status_);
+    return {WorkerEnd::kCrashed, "the worker (process " + pid + ") was ended by signal " + std::to_string(signal) +
+                                     " (" + strsignal(signal) + ")"};
+  }
+  const int code = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  if (code != 0) {
+    std::string why = lastError_.empty() ? "the worker failed (exit status " + std::to_string(code) + ")"
+                                         : lastError_;
+    if (code == kCannotRun && lastError_.empty()) why = "the worker program could not be run";
+    return {WorkerEnd::kFailed, why};
+  }
+  if (frames_.pending() != 0) return {WorkerEnd::kBroken, "the worker's output ended inside a command group"};
+  return {};
+}
+
+}  // namespace app

@@ -1,0 +1,145 @@
+// A job's plug-in work in a process of its own. The plug-in keeps its job
+// state module-wide, so a process runs one job at a time; the server runs
+// every job in a worker of its own, so that printers print in parallel, a
+// stuck device holds only its own job, and a crash or hang in the plug-in
+// ends only its job.
+//
+// The worker is the CUPS raster filter, run as CUPS runs a filter:
+//
+//   argv    FILTER job-id user title 1 options   (options: Name=Value ...)
+//   stdin   CUPS raster, written as the pages come, closed at the job's end
+//   stdout  the printer's bytes framed by command group (QMX415U_OUTPUT=
+//           groups, host/group_frames.h); only whole groups reach the device
+//   stderr  filter messages, a line each: PAGE:, INFO:, WARNING:, ERROR:
+//   SIGTERM a cancel: the worker ends the job on a whole command, exits 0
+//   exit    0 when every page printed; otherwise its ERROR: lines say why
+//
+// Each worker gets a clean environment (TMPDIR, PATH, LANG and what the
+// setup passes on) and a folder of its own as TMPDIR and working folder,
+// removed once the worker has been reaped, whatever it left there. When
+// the server runs as root the worker runs as an unprivileged user, without
+// supplementary groups, with no_new_privs set, and dies with the thread
+// that started it.
+//
+// One thread drives a worker; the device callback runs on that thread.
+#ifndef QMX_APP_WORKER_H_
+#define QMX_APP_WORKER_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/group_frames.h"
+
+namespace app {
+
+struct RunAs {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string name;  // for messages
+};
+
+struct WorkerSetup {
+  std::string program;                   // absolute path
+  std::vector<std::string> arguments;    // argv[1] on
+  std::vector<std::string> environment;  // NAME=VALUE, besides TMPDIR, PATH and LANG
+  std::string folderParent;              // where the worker's own folder is made
+  std::optional<RunAs> runAs;            // none: the server's own user
+  // No sign of life (a byte taken or given, a message) for this long while
+  // the server waits on the worker: it is hung, and is killed.
+  int idleTimeoutMs = 60000;
+};
+
+enum class WorkerEnd {
+  kPrinted,       // exit 0, every group copied
+  kFailed,        // a non-zero exit: the worker refused the job or failed
+  kCrashed,       // ended by a signal the server did not send
+  kHung,          // killed after idleTimeoutMs without a sign of life
+  kOutputFailed,  // the device refused bytes; the worker was stopped
+  kBroken,        // the output was not framed groups, or ended inside one
+};
+
+struct WorkerOutcome {
+  WorkerEnd end = WorkerEnd::kPrinted;
+  std::string why;  // a sentence for the job's log; empty when printed
+};
+
+class Worker {
+ public:
+  // Takes one whole group for the device; false when the device failed.
+  using Output = std::function<bool(const std::uint8_t* bytes, std::size_t length)>;
+  // One message line of the worker, at most kLongestMessage bytes.
+  using Message = std::function<void(const std::string& line)>;
+  static constexpr std::size_t kLongestMessage = 1024;
+
+  // Starts the worker; null with *error set when it could not be started
+  // (nothing is left behind then).
+  static std::unique_ptr<Worker> start(const WorkerSetup& setup, Output output, Message message,
+                                       std::string* error);
+  // Kills and reaps a worker not yet finished, and removes its folder.
+  ~Worker();
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
+
+  // Hands the worker input, buffered; copies its output meanwhile. False
+  // once the worker can take nothing more (it ended, hung, or the device
+  // failed): the job is lost, and finish() says why.
+  bool send(const void* bytes, std::size_t length);
+  // Sends what is buffered and waits until the worker says it started page
+  // `page` (its "PAGE: page" line). False when it refused the page or
+  // ended instead, or hung: finish() says why.
+  bool awaitPage(unsigned page);
+  // Asks the worker to stop at the next whole command (SIGTERM), once.
+  void cancel();
+  // Ends the input, copies the rest of the output, reaps the worker and
+  // removes its folder. Call once.
+  WorkerOutcome finish();
+
+  pid_t pid() const { return pid_; }
+  std::uint64_t bytesOut() const { return bytesOut_; }  // reached the device
+
+ private:
+  Worker() = default;
+  bool writeInput();
+  bool waitOnce(bool wantInput);
+  void readOutput();
+  void readMessages();
+  void deliverMessage(std::string line);
+  void stop(int signal);
+  void closeFd(int& fd);
+  bool reap(int timeoutMs);
+  WorkerOutcome outcome() const;
+
+  pid_t pid_ = -1;
+  int input_ = -1;     // the worker's stdin
+  int output_ = -1;    // its stdout
+  int messages_ = -1;  // its stderr
+  std::string folder_;
+  int idleTimeoutMs_ = 0;
+  Output deliver_;
+  Message message_;
+  std::vector<std::uint8_t> pendingInput_;
+  std::size_t inputStart_ = 0;
+  host::FrameReader frames_;
+  std::string partialMessage_;
+  std::string lastError_;  // the worker's last ERROR: line
+  std::string awaited_;    // a message line prefix awaitPage waits for
+  bool awaitedSeen_ = false;
+  std::uint64_t bytesOut_ = 0;
+  bool inputRefused_ = false;  // the worker closed its stdin
+  bool hung_ = false;
+  bool outputFailed_ = false;
+  bool canceled_ = false;
+  bool reaped_ = false;
+  int status_ = 0;  // from waitpid
+};
+
+}  // namespace app
+
+#endif  // QMX_APP_WORKER_H_
