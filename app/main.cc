@@ -4,6 +4,7 @@
 // drive it.
 #include <pappl/pappl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,7 +26,6 @@ constexpr const char* kProgram = "qmx415u-app";
 constexpr const char* kVersion = "1.0.0";
 constexpr const char* kFooter = "qmx415u receipt printer application";
 constexpr int kDefaultPort = 8000;
-constexpr const char* kDnsSdDaemonSocket = "/run/avahi-daemon/socket";
 #ifndef QMX_INSTALLED_FILTER
 #define QMX_INSTALLED_FILTER "/usr/lib/cups/filter/rastertoqmx415u"
 #endif
@@ -222,6 +222,19 @@ bool lookUpUser(const std::string& name, app::RunAs* user) {
   return true;
 }
 
+// Whether every folder on the way to `path` lets any user through.
+bool searchableByAll(const std::string& path) {
+  std::string prefix;
+  std::size_t at = 0;
+  do {
+    at = path.find('/', at + 1);
+    prefix = path.substr(0, at);
+    struct stat st {};
+    if (!prefix.empty() && (stat(prefix.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0)) return false;
+  } while (at != std::string::npos);
+  return true;
+}
+
 // Workers run without the server's privileges: as root the server hands
 // them to an unprivileged user.
 bool configureWorkers(int count, cups_option_t* options) {
@@ -250,7 +263,9 @@ bool configureWorkers(int count, cups_option_t* options) {
     return false;
   }
   config.idleTimeoutMs = timeout * 1000;
+  // A worker that runs as another user must reach its folder.
   config.folderParent = tempDir();
+  if (config.runAs && !searchableByAll(config.folderParent)) config.folderParent = "/tmp";
   for (const char* name : kWorkerEnvironment) {
     if (const char* value = std::getenv(name)) config.environment.push_back(std::string(name) + "=" + value);
   }
@@ -319,9 +334,9 @@ bool printDevice(const char* info, const char* uri, const char* id, void* /*cont
 
 void deviceError(const char* message, void* /*context*/) { std::fprintf(stderr, "%s: %s\n", kProgram, message); }
 
-// `devices` lists here rather than through papplMainloop: PAPPL 1.3 aborts
-// when it browses DNS-SD without a running daemon, and SNMP discovery
-// sends broadcasts into the local network, so it waits to be asked.
+// `devices` lists here rather than through papplMainloop, which lists every
+// kind: SNMP discovery sends broadcasts into the local network, so it waits
+// to be asked. DNS-SD is left out where it cannot run (app/device_list.h).
 int listDevices(int argc, char* argv[]) {
   bool snmp = false;
   for (int i = 2; i < argc; ++i) {
@@ -334,8 +349,7 @@ int listDevices(int argc, char* argv[]) {
       return 2;
     }
   }
-  pappl_devtype_t types = PAPPL_DEVTYPE_USB;
-  if (access(kDnsSdDaemonSocket, F_OK) == 0) types |= PAPPL_DEVTYPE_DNS_SD;
+  pappl_devtype_t types = PAPPL_DEVTYPE_USB | PAPPL_DEVTYPE_DNS_SD;
   if (snmp) types |= PAPPL_DEVTYPE_SNMP;
   papplDeviceList(types, printDevice, nullptr, deviceError, nullptr);
   return 0;

@@ -55,7 +55,8 @@ void removeFolder(const std::string& path) {
 }
 
 std::string makeFolder(const std::string& parent, const std::optional<RunAs>& runAs, std::string* error) {
-  std::string path = parent + "/qmx415u-worker.XXXXXX";
+  // Named after the server, so that what a server leaves can be told apart.
+  std::string path = parent + "/qmx415u-worker-" + std::to_string(getpid()) + ".XXXXXX";
   if (mkdtemp(path.data()) == nullptr) {
     *error = "cannot make a folder for the worker in " + parent + ": " + std::strerror(errno);
     return "";

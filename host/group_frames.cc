@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "output/commands.h"
+
 namespace host {
 namespace {
 
@@ -10,15 +12,37 @@ std::uint32_t readLength(const std::uint8_t* at) {
          static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
+// A raster block header that announces lines: its data comes in the next call.
+bool isBlockHeaderAwaitingData(const std::uint8_t* bytes, std::size_t length) {
+  return length == commands::kRasterBlockHeaderBytes && bytes[0] == commands::kFS &&
+         bytes[1] == commands::kRasterBlock && (bytes[3] != 0 || bytes[4] != 0);
+}
+
 }  // namespace
 
-bool FramingSink::write(const std::uint8_t* bytes, std::size_t length) {
+bool FramingSink::writeFrame(const std::uint8_t* first, std::size_t firstLength, const std::uint8_t* second,
+                             std::size_t secondLength) {
+  const std::size_t length = firstLength + secondLength;
   if (length > kLargestFrame) return false;
   const auto n = static_cast<std::uint32_t>(length);
   const std::array<std::uint8_t, kFrameHeaderBytes> header = {
       static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
       static_cast<std::uint8_t>(n >> 24)};
-  return out_.write(header.data(), header.size()) && (length == 0 || out_.write(bytes, length));
+  return out_.write(header.data(), header.size()) && (firstLength == 0 || out_.write(first, firstLength)) &&
+         (secondLength == 0 || out_.write(second, secondLength));
+}
+
+bool FramingSink::write(const std::uint8_t* bytes, std::size_t length) {
+  if (!heldHeader_.empty()) {
+    const std::vector<std::uint8_t> header = std::move(heldHeader_);
+    heldHeader_.clear();
+    return writeFrame(header.data(), header.size(), bytes, length);
+  }
+  if (isBlockHeaderAwaitingData(bytes, length)) {
+    heldHeader_.assign(bytes, bytes + length);
+    return true;
+  }
+  return writeFrame(bytes, length, nullptr, 0);
 }
 
 bool FrameReader::add(const std::uint8_t* bytes, std::size_t length) {

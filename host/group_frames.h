@@ -1,8 +1,10 @@
 // Printer bytes framed by command group, for a reader in another process
 // that must never pass half a command on to the printer.
 //
-// Frame: length (4 bytes, little-endian), then that many bytes: one
-// DrvWriteSpoolBuf group of the plug-in, which is always whole commands.
+// Frame: length (4 bytes, little-endian), then that many bytes: whole
+// commands. The plug-in writes each command group with one DrvWriteSpoolBuf
+// call, except a raster block, whose header and data are two calls; the
+// header (when it announces lines) is held and framed with the data.
 // A writer that dies mid-frame leaves a frame the reader never completes;
 // the reader drops it, so the printer gets whole commands only.
 #ifndef QMX_HOST_GROUP_FRAMES_H_
@@ -22,7 +24,9 @@ inline constexpr std::size_t kFrameHeaderBytes = 4;
 // image-line setting is under 1 MiB. A longer length means a broken stream.
 inline constexpr std::uint32_t kLargestFrame = 64u << 20;
 
-// Writes each group as one frame into `out`, which stays the caller's.
+// Writes whole commands as frames into `out`, which stays the caller's. A
+// raster block header still waiting for its data when the writer goes is
+// never written: it would be half a command.
 class FramingSink final : public ByteSink {
  public:
   explicit FramingSink(ByteSink& out) : out_(out) {}
@@ -30,7 +34,11 @@ class FramingSink final : public ByteSink {
   std::string error() const override { return out_.error(); }
 
  private:
+  bool writeFrame(const std::uint8_t* first, std::size_t firstLength, const std::uint8_t* second,
+                  std::size_t secondLength);
+
   ByteSink& out_;
+  std::vector<std::uint8_t> heldHeader_;  // a raster block header waiting for its data
 };
 
 // Takes a framed stream in pieces of any size and hands out whole groups.

@@ -15,11 +15,12 @@ BIN=$APP_BIN_DIR
 D=$APP_DIR
 app_on_exit cupsd_stop
 
-[ "$(id -u)" = 0 ] || { echo "cups_test: needs root (a private cupsd); skipped"; exit 0; }
+# ctest shows exit 77 as a skip (SKIP_RETURN_CODE in app/CMakeLists.txt).
+[ "$(id -u)" = 0 ] || { echo "cups_test: needs root (a private cupsd); skipped"; exit 77; }
 
 app_start || fail "server"
-mkdir "$D/jobs"
-app add -d receipt -m qmx415u -v "prnfile://$D/jobs/" >/dev/null || fail "add printer"
+sink_start jobs || fail "sink"
+app add -d receipt -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
 cupsd_start || fail "cupsd"
 
 lpadmin -p receipt -E -v "ipp://127.0.0.1:$APP_PORT/ipp/print/receipt" -m everywhere ||
@@ -52,14 +53,19 @@ done
 [ "${done_jobs:-0}" -ge 2 ] || { grep -E "\[Job 1\]" "$CUPSD_ROOT/log/error_log" | tail -60 >&2; fail "the jobs did not reach the app"; }
 grep -E '\[Job [0-9]+\] Aborted' "$D/log" && fail "a job was aborted"
 
+for _ in $(seq 100); do  # the printer's last connection ends
+  [ -z "$(find "$D/jobs" -name '*.part')" ] && break
+  sleep 0.05
+done
 n=0
-for f in "$D"/jobs/*.prn; do
+for f in "$D"/jobs/conn-*.prn; do
   "$BIN/qmx415u-decode" "$f" >"$D/decoded.txt" || fail "$f does not decode: $(tail -1 "$D/decoded.txt")"
   lines=$(sed -n 's/^raster blocks: \([0-9]*\) lines.*/\1/p' "$D/decoded.txt")
   [ "${lines:-0}" -gt 100 ] || fail "$f holds almost nothing: $(cat "$D/decoded.txt")"
   n=$((n + 1))
 done
-[ $n = 2 ] || fail "expected 2 outputs, found $n"
+# One connection per job, or one for both when PAPPL kept the device open.
+[ $n -ge 1 ] || fail "nothing reached the printer"
 # CUPS renders both to raster (Apple raster, the printer's preferred format).
 [ "$(grep -c 'Page 1 raster data is .*(sGray)' "$D/log")" = 2 ] || fail "the jobs did not arrive as grey raster"
 echo "ok - lp of a PDF and a text file through a cupsd queue (-m everywhere): both streams decode"

@@ -2,7 +2,9 @@
 # The web page PAPPL serves, seen by a headless browser (Debian's
 # chromium): the printer's status page and its printing defaults load,
 # name the printer and show this printer's options with their factory
-# values. Screenshots go to OUT_DIR (the README's picture is one).
+# values; the add-printer page loads (it lists devices) and its form adds
+# a network printer (socket://) that then prints. Screenshots go to OUT_DIR
+# (the README's picture is one).
 #
 # usage: web_test.sh BIN_DIR OUT_DIR
 set -uo pipefail
@@ -14,7 +16,8 @@ mkdir -p "$OUT"
 
 command -v chromium >/dev/null || fail "chromium is not installed (scripts/install-deps)"
 app_start || fail "server"
-app add -d receipt -m qmx415u -v "prnfile://$D/out.prn" >/dev/null || fail "add printer"
+sink_start out || fail "sink"
+app add -d receipt -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
 
 # browser URL WHAT...: a fresh profile each time, no network but loopback.
 browser() {
@@ -51,4 +54,24 @@ expect_in printing-defaults 'name="top-margin"'
 expect_in printing-defaults "After the last page"
 expect_in printing-defaults "Shorten blank runs"
 echo "ok - printing defaults page shows the printer's options"
+# The add-printer form, as a browser posts it: the session value from the
+# page, a network printer by host and port.
+page add-printer addprinter
+expect_in add-printer 'value="socket"'
+curl -s -c "$D/cookies" -o "$D/add.html" "http://localhost:$APP_PORT/addprinter" || fail "add-printer page"
+session=$(sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' "$D/add.html" | head -1)
+[ -n "$session" ] || fail "the add-printer page has no form session"
+status=$(curl -s -b "$D/cookies" -o "$D/added.html" -w '%{http_code}' --data-urlencode "session=$session" \
+  --data-urlencode "printer_name=counter" --data-urlencode "driver_name=qmx415u" \
+  --data-urlencode "device_uri=socket" --data-urlencode "hostname=127.0.0.1:$SINK_PORT" \
+  "http://localhost:$APP_PORT/addprinter")
+[ "$status" = 302 ] || fail "the add-printer form answered $status: $(grep -o 'class="banner">[^<]*' "$D/added.html")"
+"$APP_BIN_DIR/qmx415u-sample" receipt "$D/receipt.pbm"
+"$APP_BIN_DIR/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/receipt.pwg" "$D/receipt.pbm"
+"$APP_BIN_DIR/qmx415u-print" --quiet -o "$D/receipt.prn" "$D/receipt.pbm"
+ipptool -f "$D/receipt.pwg" "ipp://localhost:$APP_PORT/ipp/print/counter" /usr/share/cups/ipptool/print-job.test \
+  >/dev/null 2>&1 || fail "the printer the form added does not take jobs"
+sink_wait out 1 || fail "the printer the form added printed nothing"
+cmp -s "$D/out/conn-000001.prn" "$D/receipt.prn" || fail "the printer the form added printed something else"
+echo "ok - the add-printer page lists devices, and its form adds a socket:// printer that prints"
 echo "web_test: screenshots in $OUT; all passed"

@@ -96,7 +96,9 @@ expect_aborted $JOB "worker stopped mid-job" "the worker \(process $pid\) gave n
 expect_next_job_prints
 
 kill -0 "$APP_PID" 2>/dev/null || fail "the server died"
-left=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 -name 'qmx415u-worker.*' | wc -l)
+# Worker folders are made in $TMPDIR, or in /tmp when workers run as
+# another user who cannot reach $TMPDIR.
+left=$(find "$TMPDIR" /tmp -mindepth 1 -maxdepth 1 -name "qmx415u-worker-$APP_PID.*" | wc -l)
 [ "$left" = 0 ] || fail "$left worker folders left behind"
 [ -z "$(pgrep -P "$APP_PID")" ] || fail "workers left running: $(pgrep -P "$APP_PID" | tr '\n' ' ')"
 echo "ok - no worker process or folder left behind"
