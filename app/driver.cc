@@ -325,7 +325,8 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* d
               "The job failed: the printer took " + std::to_string(taken) + " of " + std::to_string(given) +
                   " bytes.");
   } else {
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %llu bytes to the printer.", static_cast<unsigned long long>(given));
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %llu bytes to the printer; worker peak memory %ld KB.",
+                static_cast<unsigned long long>(given), run->worker->peakKb());
   }
   finishRun(job);
   return ended;

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -358,9 +359,11 @@ void Worker::deliverMessage(std::string line) {
 bool Worker::reap(int timeoutMs) {
   const long long deadline = nowMs() + timeoutMs;
   for (;;) {
-    const pid_t done = waitpid(pid_, &status_, timeoutMs < 0 ? 0 : WNOHANG);
+    struct rusage usage {};
+    const pid_t done = wait4(pid_, &status_, timeoutMs < 0 ? 0 : WNOHANG, &usage);
     if (done == pid_) {
       reaped_ = true;
+      peakKb_ = usage.ru_maxrss;
       return true;
     }
     if (done < 0 && errno != EINTR) {

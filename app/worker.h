@@ -103,6 +103,7 @@ class Worker {
 
   pid_t pid() const { return pid_; }
   std::uint64_t bytesOut() const { return bytesOut_; }  // reached the device
+  long peakKb() const { return peakKb_; }                // the worker's peak memory, once reaped
 
  private:
   Worker() = default;
@@ -137,7 +138,8 @@ class Worker {
   bool outputFailed_ = false;
   bool canceled_ = false;
   bool reaped_ = false;
-  int status_ = 0;  // from waitpid
+  int status_ = 0;  // from wait4
+  long peakKb_ = 0;
 };
 
 }  // namespace app

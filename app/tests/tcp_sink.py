@@ -6,8 +6,9 @@ usage: tcp_sink.py DIR [--stall] [--rate BYTES_PER_SECOND]
 
 Writes the port it listens on to DIR/port. Each connection's bytes go to
 DIR/conn-NNNNNN.part while it is open; at its end the file becomes
-DIR/conn-NNNNNN.prn (numbered in the order connections end), or goes
-when nothing came. --stall takes connections and never reads them, as a
+DIR/conn-NNNNNN.prn (numbered in the order connections end), with the
+wall-clock time of its last byte in DIR/conn-NNNNNN.last; or goes when
+nothing came. --stall takes connections and never reads them, as a
 printer with its cover open; --rate reads no faster than given. Stopped
 by SIGTERM or SIGKILL; it leaves only DIR's files.
 """
@@ -48,6 +49,7 @@ def main():
     def receive(conn, number):
         part = os.path.join(folder, "conn-%06d.part" % number)
         total = 0
+        last = 0.0
         start = time.monotonic()
         with open(part, "wb") as out:
             while True:
@@ -57,6 +59,7 @@ def main():
                     data = b""
                 if not data:
                     break
+                last = time.time()
                 out.write(data)
                 out.flush()
                 total += len(data)
@@ -70,6 +73,8 @@ def main():
                 os.unlink(part)
                 return
             counters["ended"] += 1
+            with open(os.path.join(folder, "conn-%06d.last" % counters["ended"]), "w") as f:
+                f.write("%.6f\n" % last)
             os.rename(part, os.path.join(folder, "conn-%06d.prn" % counters["ended"]))
 
     while True:
