@@ -3,7 +3,9 @@
 # connection and stops reading (paper out, cover open, a stalled link)
 # while A prints a long job; printer B, on a device of its own, prints a
 # whole receipt within 3 s all the same. When A's device goes away, A's job
-# ends aborted with its reason, and B prints again.
+# ends aborted with its reason, and B prints again. A short job to a
+# printer that hangs up at once (its bytes fail only at the final flush)
+# ends aborted too.
 #
 # usage: stall_test.sh BIN_DIR
 set -uo pipefail
@@ -80,4 +82,22 @@ sink_wait b 2 || fail "B's second receipt never reached its printer"
 cmp -s "$D/b/conn-000002.prn" "$D/receipt.prn" || fail "B's second receipt is not whole"
 kill -0 "$APP_PID" 2>/dev/null || fail "the server died"
 echo "ok - B prints again"
+
+# ---- a printer that hangs up: the job's few bytes fail at the final flush ----
+sink_start c --hang-up || fail "sink c"
+app add -d pc -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer pc"
+python3 - "$D/short.pbm" <<'EOF'
+import sys
+with open(sys.argv[1], "wb") as f:
+    f.write(b"P4\n576 16\n" + (b"\xff" * 9 + b"\x00" * 63) * 16)
+EOF
+"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/short.pwg" "$D/short.pbm"
+print_to pc "$D/short.pwg"
+for _ in $(seq 100); do
+  [[ "$(job_state pc 1)" =~ completed|aborted ]] && break
+  sleep 0.05
+done
+[ "$(job_state pc 1)" = aborted ] || fail "a job whose printer hung up ended $(job_state pc 1)"
+[[ "$(job_reasons pc 1)" == *aborted-by-system* ]] || fail "its job-state-reasons: $(job_reasons pc 1)"
+echo "ok - a short job to a printer that hung up is aborted: $(grep -E '\[Job 1\] The job failed: the printer took' "$D/log" | sed 's/.*failed: //')"
 echo "stall_test: all passed"

@@ -2,14 +2,15 @@
 """A network receipt printer as the app's tests see it: a raw TCP port on
 loopback (what a printer offers on port 9100) that keeps what it reads.
 
-usage: tcp_sink.py DIR [--stall] [--rate BYTES_PER_SECOND]
+usage: tcp_sink.py DIR [--stall | --hang-up | --rate BYTES_PER_SECOND]
 
 Writes the port it listens on to DIR/port. Each connection's bytes go to
 DIR/conn-NNNNNN.part while it is open; at its end the file becomes
 DIR/conn-NNNNNN.prn (numbered in the order connections end), with the
 wall-clock time of its last byte in DIR/conn-NNNNNN.last; or goes when
 nothing came. --stall takes connections and never reads them, as a
-printer with its cover open; --rate reads no faster than given. Stopped
+printer with its cover open; --hang-up drops each connection at once (a
+reset), as a printer switched off; --rate reads no faster than given. Stopped
 by SIGTERM or SIGKILL; it leaves only DIR's files.
 """
 import os
@@ -29,6 +30,7 @@ def main():
         sys.exit(__doc__)
     folder = args[0]
     stall = "--stall" in args
+    hang_up = "--hang-up" in args
     rate = int(args[args.index("--rate") + 1]) if "--rate" in args else 0
 
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -81,6 +83,10 @@ def main():
         conn, _ = server.accept()
         if stall:
             held.append(conn)
+            continue
+        if hang_up:
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            conn.close()
             continue
         counters["opened"] += 1
         threading.Thread(target=receive, args=(conn, counters["opened"]), daemon=True).start()
