@@ -66,6 +66,7 @@ struct JobRun {
   cups_raster_t* raster = nullptr;
   std::size_t deviceBytesBefore = 0;
   bool inputLost = false;  // the worker took no more raster
+  bool refused = false;    // the driver refused a page: the job is over
   std::uint32_t lineBytes = 0;
 
   ~JobRun() {
@@ -163,13 +164,15 @@ bool writeToDevice(pappl_device_t* device, const std::uint8_t* bytes, std::size_
   return papplDeviceWrite(device, bytes, length) == static_cast<ssize_t>(length);
 }
 
+// libcups's write callback: nothing may be thrown through it.
 ssize_t rasterToWorker(void* context, unsigned char* bytes, size_t length) {
   auto* run = static_cast<JobRun*>(context);
-  if (run->inputLost || !run->worker->send(bytes, length)) {
-    run->inputLost = true;
-    return -1;
+  try {
+    if (!run->inputLost && run->worker->send(bytes, length)) return static_cast<ssize_t>(length);
+  } catch (const std::exception&) {
   }
-  return static_cast<ssize_t>(length);
+  run->inputLost = true;
+  return -1;
 }
 
 std::unique_ptr<Worker> startWorker(pappl_job_t* job, pappl_device_t* device, const frontend::PrintOptions& settings,
@@ -234,37 +237,47 @@ float pointsFrom(int hundredths) { return static_cast<float>(hundredths * kPoint
 
 // ---- Raster callbacks -------------------------------------------------------
 
+// Runs one callback's work; nothing is thrown back into PAPPL: a failure
+// ends the job, with its reason.
+template <typename Work>
+bool guarded(pappl_job_t* job, const char* step, Work work) {
+  try {
+    return work();
+  } catch (const std::exception& e) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s failed: %s", step, e.what());
+  } catch (...) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s failed.", step);
+  }
+  papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+  return false;
+}
+
 // The job starts its worker, which reads the pages as CUPS raster and
 // starts the plug-in's job with the first page.
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   endFileDeviceJob(device);  // whatever an earlier, failed job left open is its own
-  try {
-    frontend::PrintOptions settings;
-    if (!applyVendorOptions(job, options, &settings)) {
-      papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
-      return false;
-    }
-    auto run = std::make_unique<JobRun>();
-    run->job = job;
-    std::string error;
-    run->worker = startWorker(job, device, settings, &error);
-    if (!run->worker) {
-      abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The job's worker did not start: %s", error);
-      return false;
-    }
-    run->raster = cupsRasterOpenIO(rasterToWorker, run.get(), CUPS_RASTER_WRITE);
-    if (run->raster == nullptr) {
-      abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The job did not start: %s", cupsLastErrorString());
-      return false;
-    }
-    run->deviceBytesBefore = deviceBytesWritten(device);
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Worker process %d started.", static_cast<int>(run->worker->pid()));
-    papplJobSetData(job, run.release());
-    return true;
-  } catch (const std::exception& e) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job did not start: %s", e.what());
+  frontend::PrintOptions settings;
+  if (!applyVendorOptions(job, options, &settings)) {
+    papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
     return false;
   }
+  auto run = std::make_unique<JobRun>();
+  run->job = job;
+  std::string error;
+  run->worker = startWorker(job, device, settings, &error);
+  if (!run->worker) {
+    abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The worker did not start: %s", error);
+    return false;
+  }
+  run->raster = cupsRasterOpenIO(rasterToWorker, run.get(), CUPS_RASTER_WRITE);
+  if (run->raster == nullptr) {
+    abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The job did not start: %s", cupsLastErrorString());
+    return false;
+  }
+  run->deviceBytesBefore = deviceBytesWritten(device);
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Worker process %d started.", static_cast<int>(run->worker->pid()));
+  papplJobSetData(job, run.release());
+  return true;
 }
 
 bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/, unsigned page) {
@@ -275,6 +288,7 @@ bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
     abortWith(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "%s",
               "Page " + std::to_string(page) + " is not 8-bit grey (sgray_8), the only PWG raster type this "
               "printer takes; it was refused rather than printed wrongly.");
+    run->refused = true;
     return false;
   }
   // The printable area starts after the media's left margin, as PAPPL lays out its own pages.
@@ -308,7 +322,8 @@ bool endPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* 
 bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
   JobRun* run = runOf(job);
   if (run == nullptr) return false;
-  if (papplJobIsCanceled(job)) run->worker->cancel();
+  // A refused or cancelled job ends at the worker's next whole command.
+  if (papplJobIsCanceled(job) || run->refused) run->worker->cancel();
   cupsRasterClose(run->raster);
   run->raster = nullptr;
   const WorkerOutcome outcome = run->worker->finish();
@@ -316,15 +331,18 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* d
   const std::size_t taken = deviceBytesWritten(device) - run->deviceBytesBefore;
   const std::uint64_t given = run->worker->bytesOut();
   endFileDeviceJob(device);
-  bool ended = outcome.end == WorkerEnd::kPrinted;
-  if (!ended) {
+  bool ended = false;
+  if (run->refused) {
+    // The refusal gave the reason; what the worker made of the cut-short
+    // raster adds nothing.
+  } else if (outcome.end != WorkerEnd::kPrinted) {
     abortWith(job, reasonFor(outcome), "The job failed: %s.", outcome.why);
   } else if (taken != given) {
-    ended = false;
     abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "%s",
               "The job failed: the printer took " + std::to_string(taken) + " of " + std::to_string(given) +
                   " bytes.");
   } else {
+    ended = true;
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %llu bytes to the printer; worker peak memory %ld KB.",
                 static_cast<unsigned long long>(given), run->worker->peakKb());
   }
@@ -387,11 +405,22 @@ void configureWorkers(WorkerConfig config) { workerConfig() = std::move(config);
 bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const char* /*deviceUri*/,
                     const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*context*/) {
   if (driverName == nullptr || std::strcmp(driverName, kDriverName) != 0) return false;
-  data->rstartjob_cb = startJob;
-  data->rstartpage_cb = startPage;
-  data->rwriteline_cb = writeLine;
-  data->rendpage_cb = endPage;
-  data->rendjob_cb = endJob;
+  data->rstartjob_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    return guarded(job, "Starting the job", [&] { return startJob(job, options, device); });
+  };
+  data->rstartpage_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page) {
+    return guarded(job, "Starting a page", [&] { return startPage(job, options, device, page); });
+  };
+  data->rwriteline_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned y,
+                           const unsigned char* line) {
+    return guarded(job, "Printing a line", [&] { return writeLine(job, options, device, y, line); });
+  };
+  data->rendpage_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page) {
+    return guarded(job, "Ending a page", [&] { return endPage(job, options, device, page); });
+  };
+  data->rendjob_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    return guarded(job, "Ending the job", [&] { return endJob(job, options, device); });
+  };
   papplCopyString(data->make_and_model, kMakeAndModel, sizeof data->make_and_model);
   data->ppm = kPagesPerMinute;
   data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;

@@ -4,7 +4,7 @@
 # (SIGSTOP) until the server gives up on it: each job ends aborted with
 # aborted-by-system and its reason in the log, what reached the printer
 # is whole commands only, nothing of the worker is left behind, and the
-# next job prints whole.
+# next job prints whole. A job cancelled mid-way ends on a whole command.
 #
 # usage: worker_test.sh BIN_DIR
 set -uo pipefail
@@ -93,6 +93,20 @@ pid=$(worker_of $JOB) || fail "no worker started"
 sleep 0.2
 kill -STOP "$pid" || fail "the worker ended before it could be stopped"
 expect_aborted $JOB "worker stopped mid-job" "the worker \(process $pid\) gave no sign of life for $TIMEOUT s"
+expect_next_job_prints
+
+# ---- A cancel: the worker ends the job on a whole command ------------------------
+print_long
+pid=$(worker_of $JOB) || fail "no worker started"
+sleep 0.2
+app_printer rp cancel -j $JOB >/dev/null 2>&1 || fail "cancel refused"
+wait_ended $JOB || fail "the cancelled job never ended"
+[ "$(job_state rp $JOB)" = canceled ] || fail "the cancelled job ended $(job_state rp $JOB)"
+CONNECTIONS=$((CONNECTIONS + 1))
+sink_wait out $CONNECTIONS || fail "the cancelled job's connection did not end"
+got=$(printf '%s/out/conn-%06d.prn' "$D" $CONNECTIONS)
+"$BIN/qmx415u-decode" "$got" >"$D/decoded.txt" 2>&1 || fail "the cancelled job left half a command"
+echo "ok - a cancelled job ends on a whole command ($(stat -c %s "$got") bytes)"
 expect_next_job_prints
 
 kill -0 "$APP_PID" 2>/dev/null || fail "the server died"
