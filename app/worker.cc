@@ -302,8 +302,9 @@ bool Worker::waitOnce(bool wantInput) {
 }
 
 void Worker::readOutput() {
-  std::uint8_t buffer[kReadChunk];
-  const ssize_t n = read(output_, buffer, sizeof buffer);
+  readBuffer_.resize(kReadChunk);
+  std::uint8_t* buffer = readBuffer_.data();
+  const ssize_t n = read(output_, buffer, readBuffer_.size());
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n <= 0) {
     closeFd(output_);
@@ -367,8 +368,8 @@ bool Worker::reap(int timeoutMs) {
       return true;
     }
     if (done < 0 && errno != EINTR) {
-      reaped_ = true;  // not ours to wait for any more
-      status_ = 0;
+      reaped_ = true;  // reaped elsewhere: how it ended is not known
+      statusKnown_ = false;
       return true;
     }
     if (timeoutMs >= 0 && nowMs() >= deadline) return false;
@@ -402,6 +403,7 @@ WorkerOutcome Worker::outcome() const {
     return {WorkerEnd::kHung, "the worker (process " + pid + ") gave no sign of life for " +
                                   std::to_string(idleTimeoutMs_ / 1000) + " s and was stopped"};
   if (frames_.broken()) return {WorkerEnd::kBroken, "the worker's output was not command groups"};
+  if (!statusKnown_) return {WorkerEnd::kBroken, "how the worker (process " + pid + ") ended is not known"};
   if (WIFSIGNALED(status_)) {
     const int signal = WTERMSIG(status_);
     return {WorkerEnd::kCrashed, "the worker (process " + pid + ") was ended by signal " + std::to_string(signal) +

@@ -139,6 +139,8 @@ class Worker {
   bool canceled_ = false;
   bool reaped_ = false;
   int status_ = 0;  // from wait4
+  bool statusKnown_ = true;
+  std::vector<std::uint8_t> readBuffer_;
   long peakKb_ = 0;
 };
 
