@@ -158,6 +158,24 @@ END
 job_reasons() { job_attr "$1" "$2" job-state-reasons; }
 job_state() { job_attr "$1" "$2" job-state; }
 
+# make_pages: the sample receipt as the app's clients send it
+# ($APP_DIR/receipt.pwg: 8-bit grey on the 80 mm page, 4 mm left margin)
+# with its stream as qmx415u-print makes it ($APP_DIR/receipt.prn), and a
+# long job ($APP_DIR/long.pwg): pages of one row of noise over and over,
+# which PWG raster shortens and the printer's encodings do not, about
+# 12 MB of printer bytes, far more than the kernel buffers (up to 4 MB a
+# side) for a connection that is not read.
+make_pages() {
+  "$APP_BIN_DIR/qmx415u-sample" receipt "$APP_DIR/receipt.pbm" &&
+    "$APP_BIN_DIR/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$APP_DIR/receipt.pwg" \
+      "$APP_DIR/receipt.pbm" &&
+    "$APP_BIN_DIR/qmx415u-print" --quiet -o "$APP_DIR/receipt.prn" "$APP_DIR/receipt.pbm" &&
+    python3 -c 'import os, sys; open(sys.argv[1], "wb").write(b"P4\n576 8000\n" + os.urandom(72) * 8000)' \
+      "$APP_DIR/noise.pbm" &&
+    "$APP_BIN_DIR/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 --repeat 20 \
+      -o "$APP_DIR/long.pwg" "$APP_DIR/noise.pbm"
+}
+
 # Runs `command...` when the test exits.
 app_on_exit() { APP_CLEANUPS+=("$*"); }
 

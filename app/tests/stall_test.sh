@@ -22,19 +22,7 @@ app add -d pa -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "
 sink_start b || fail "sink b"
 app add -d pb -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer pb"
 
-"$BIN/qmx415u-sample" receipt "$D/receipt.pbm"
-"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/receipt.pwg" "$D/receipt.pbm"
-"$BIN/qmx415u-print" --quiet -o "$D/receipt.prn" "$D/receipt.pbm"
-# A's job: pages of one row of noise over and over, which PWG raster
-# shortens and the printer's encodings do not: about 12 MB of printer
-# bytes, far more than the kernel buffers (up to 4 MB a side) for a
-# connection that is not read.
-python3 - "$D/noise.pbm" <<'EOF'
-import os, sys
-with open(sys.argv[1], "wb") as f:
-    f.write(b"P4\n576 8000\n" + os.urandom(72) * 8000)
-EOF
-"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 --repeat 20 -o "$D/noise.pwg" "$D/noise.pbm"
+make_pages || fail "pages"
 
 print_to() {  # PRINTER FILE
   ipptool -f "$2" "ipp://localhost:$APP_PORT/ipp/print/$1" /usr/share/cups/ipptool/print-job.test >/dev/null 2>&1
@@ -45,7 +33,7 @@ a_line() { grep -E "\[Job 1\] $1" "$D/log" | head -1; }
 a_ended() { [[ "$(job_state pa 1)" =~ completed|aborted|canceled ]]; }
 
 # ---- A sticks -------------------------------------------------------------------
-print_to pa "$D/noise.pwg" &
+print_to pa "$D/long.pwg" &
 A_CLIENT=$!
 app_on_exit "kill $A_CLIENT 2>/dev/null"
 for _ in $(seq 100); do

@@ -18,15 +18,7 @@ app_start -o worker-timeout=$TIMEOUT || fail "server"
 sink_start out || fail "sink"
 app add -d rp -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
 
-"$BIN/qmx415u-sample" receipt "$D/receipt.pbm"
-"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/receipt.pwg" "$D/receipt.pbm"
-"$BIN/qmx415u-print" --quiet -o "$D/receipt.prn" "$D/receipt.pbm"
-python3 - "$D/noise.pbm" <<'EOF'
-import os, sys
-with open(sys.argv[1], "wb") as f:
-    f.write(b"P4\n576 8000\n" + os.urandom(72) * 8000)
-EOF
-"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 --repeat 20 -o "$D/long.pwg" "$D/noise.pbm"
+make_pages || fail "pages"
 
 JOB=0
 CONNECTIONS=0
@@ -79,25 +71,27 @@ expect_next_job_prints() {
   echo "ok - the next job prints whole"
 }
 
+# long_job_then SIGNAL: a long job, its worker sent SIGNAL mid-job; $pid is the worker's.
+long_job_then() {
+  print_long
+  pid=$(worker_of $JOB) || fail "no worker started"
+  sleep 0.2
+  kill "-$1" "$pid" || fail "the worker ended before it got SIG$1"
+}
+
 # ---- A crash -----------------------------------------------------------------------
-print_long
-pid=$(worker_of $JOB) || fail "no worker started"
-sleep 0.2
-kill -KILL "$pid" || fail "the worker ended before it could be killed"
+long_job_then KILL
 expect_aborted $JOB "worker killed mid-job" "the worker \(process $pid\) was ended by signal 9"
 expect_next_job_prints
 
 # ---- A hang ------------------------------------------------------------------------
-print_long
-pid=$(worker_of $JOB) || fail "no worker started"
-sleep 0.2
-kill -STOP "$pid" || fail "the worker ended before it could be stopped"
+long_job_then STOP
 expect_aborted $JOB "worker stopped mid-job" "the worker \(process $pid\) gave no sign of life for $TIMEOUT s"
 expect_next_job_prints
 
 # ---- A cancel: the worker ends the job on a whole command ------------------------
 print_long
-pid=$(worker_of $JOB) || fail "no worker started"
+worker_of $JOB >/dev/null || fail "no worker started"
 sleep 0.2
 app_printer rp cancel -j $JOB >/dev/null 2>&1 || fail "cancel refused"
 wait_ended $JOB || fail "the cancelled job never ended"
