@@ -18,10 +18,7 @@ std::uint64_t pointsToDots(double points, unsigned dpi) {
 }
 
 bool readPixels(const cups_page_header2_t& h, Pixels* pixels, std::string* error) {
-  // Read as a number: a stream may hold a value the enumeration does not.
-  unsigned space = 0;
-  static_assert(sizeof space == sizeof h.cupsColorSpace);
-  std::memcpy(&space, &h.cupsColorSpace, sizeof space);
+  const unsigned space = fieldNumber(h.cupsColorSpace);
   const bool white = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
   const bool black = space == CUPS_CSPACE_K;
   if (!white && !black) {

@@ -165,15 +165,12 @@ bool RasterStream::parseHeader(const std::vector<std::uint8_t>& bytes, cups_page
 
 void RasterStream::startPage(const cups_page_header2_t& h) {
   rowBytes_ = h.cupsBytesPerLine;
-  const unsigned bits = h.cupsColorOrder == CUPS_ORDER_CHUNKED ? h.cupsBitsPerPixel : h.cupsBitsPerColor;
+  const unsigned order = fieldNumber(h.cupsColorOrder);
+  const unsigned bits = order == CUPS_ORDER_CHUNKED ? h.cupsBitsPerPixel : h.cupsBitsPerColor;
   pixelBytes_ = std::max(1u, (bits + 7) / 8);
-  unsigned space = 0;
-  static_assert(sizeof space == sizeof h.cupsColorSpace);
-  std::memcpy(&space, &h.cupsColorSpace, sizeof space);
-  clearByte_ = clearsToOnes(space) ? 0xFF : 0x00;
+  clearByte_ = clearsToOnes(fieldNumber(h.cupsColorSpace)) ? 0xFF : 0x00;
   // As libcups counts them: a plane is a row of its own (32-bit, as there).
-  pageRows_ = h.cupsColorOrder == CUPS_ORDER_PLANAR ? static_cast<std::uint32_t>(h.cupsHeight * h.cupsNumColors)
-                                                    : h.cupsHeight;
+  pageRows_ = order == CUPS_ORDER_PLANAR ? static_cast<std::uint32_t>(h.cupsHeight * h.cupsNumColors) : h.cupsHeight;
   rowsLeft_ = pageRows_;
   rowUses_ = 0;
 }

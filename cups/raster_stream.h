@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,17 @@ using ReadBytes = ssize_t (*)(void* context, unsigned char* buffer, std::size_t 
 
 // ReadBytes over a file descriptor; `context` points to the int.
 ssize_t readFileDescriptor(void* context, unsigned char* buffer, std::size_t length);
+
+// A header's enumerated field (colour space, colour order) as the number
+// the stream holds: it may hold one the enumeration lacks, which is no
+// value of the type.
+template <typename Enum>
+unsigned fieldNumber(const Enum& field) {
+  unsigned number = 0;
+  static_assert(sizeof number == sizeof field);
+  std::memcpy(&number, &field, sizeof number);
+  return number;
+}
 
 // The longest row read, in bytes: far above any page the printer takes
 // (16384 dots of 8-bit grey), and a bound on what a forged header can make
