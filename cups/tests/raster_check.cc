@@ -10,10 +10,11 @@
 //
 //   qmx415u-raster-check [-o NAME=VALUE]... RASTER STREAM
 //   qmx415u-raster-check --stream-only STREAM      strict decode only
-//   qmx415u-raster-check --prefix-of FULL PART [--at-least ROWS]
+//   qmx415u-raster-check --prefix-of FULL PART [--at-least ROWS] [--first-pages]
 //       a job cut short (cancelled) against the whole job: PART's paper up
 //       to its last dot is FULL's, row for row, and reaches at least ROWS
-//       rows (default 1: something printed)
+//       rows (default 1: something printed). With --first-pages FULL is the
+//       job's first pages only, compared up to their last dot.
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -205,7 +206,7 @@ std::size_t inkedRows(const emulator::Paper& paper) {
   return rows;
 }
 
-int checkPrefix(const std::string& fullPath, const std::string& partPath, std::size_t atLeast) {
+int checkPrefix(const std::string& fullPath, const std::string& partPath, std::size_t atLeast, bool firstPages) {
   emulator::Paper full, part;
   std::string error;
   if (!decodeStrict(fullPath, &full, &error) || !decodeStrict(partPath, &part, &error)) return fail(error);
@@ -213,13 +214,14 @@ int checkPrefix(const std::string& fullPath, const std::string& partPath, std::s
   if (inked < atLeast)
     return fail(partPath + " prints " + std::to_string(inked) + " rows up to its last dot, fewer than " +
                 std::to_string(atLeast));
-  if (inked > full.rows.size()) return fail(partPath + " prints more than " + fullPath);
-  for (std::size_t r = 0; r < inked; ++r) {
+  if (inked > full.rows.size() && !firstPages) return fail(partPath + " prints more than " + fullPath);
+  const std::size_t compared = std::min(inked, firstPages ? inkedRows(full) : full.rows.size());
+  for (std::size_t r = 0; r < compared; ++r) {
     if (part.rows[r] != full.rows[r])
       return fail("paper row " + std::to_string(r) + " differs from the whole job's:\n  whole job " +
                   dots(full.rows[r]) + "\n  cut short " + dots(part.rows[r]));
   }
-  std::printf("ok: %zu rows, the whole job's first\n", inked);
+  std::printf("ok: %zu rows, the whole job's first\n", compared);
   return 0;
 }
 
@@ -228,7 +230,7 @@ int checkPrefix(const std::string& fullPath, const std::string& partPath, std::s
 int main(int argc, char** argv) {
   frontend::PrintOptions options;
   std::vector<std::string> files;
-  bool streamOnly = false, prefix = false;
+  bool streamOnly = false, prefix = false, firstPages = false;
   std::size_t atLeast = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -236,8 +238,10 @@ int main(int argc, char** argv) {
       streamOnly = true;
     } else if (a == "--prefix-of") {
       prefix = true;
+    } else if (a == "--first-pages") {
+      firstPages = true;
     } else if (a == "--at-least" && i + 1 < argc) {
-      atLeast = std::strtoul(argv[++i], nullptr, 10);
+      atLeast = std::max<std::size_t>(1, std::strtoul(argv[++i], nullptr, 10));  // something, at least
     } else if (a == "-o" && i + 1 < argc) {
       const std::string setting = argv[++i];
       const std::size_t eq = setting.find('=');
@@ -255,8 +259,9 @@ int main(int argc, char** argv) {
   std::string error;
   emulator::Paper paper;
   if (prefix) {
-    if (files.size() != 2) return fail("usage: qmx415u-raster-check --prefix-of FULL PART [--at-least ROWS]");
-    return checkPrefix(files[0], files[1], atLeast);
+    if (files.size() != 2)
+      return fail("usage: qmx415u-raster-check --prefix-of FULL PART [--at-least ROWS] [--first-pages]");
+    return checkPrefix(files[0], files[1], atLeast, firstPages);
   }
   if (streamOnly) {
     if (files.size() != 1) return fail("usage: qmx415u-raster-check --stream-only STREAM");
