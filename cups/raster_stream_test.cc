@@ -24,7 +24,7 @@ struct Memory {
 ssize_t readMemory(void* context, unsigned char* buffer, std::size_t length) {
   auto* m = static_cast<Memory*>(context);
   const std::size_t n = std::min(length, m->data->size() - m->at);
-  std::memcpy(buffer, m->data->data() + m->at, n);
+  if (n > 0) std::memcpy(buffer, m->data->data() + m->at, n);
   m->at += n;
   return static_cast<ssize_t>(n);
 }
