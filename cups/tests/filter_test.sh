@@ -27,6 +27,7 @@ raster() { "$bin/qmx415u-make-raster" "$@"; }
 oracle() { "$bin/qmx415u-raster-check" "$@" >/dev/null; }
 strict() { "$bin/qmx415u-raster-check" --stream-only "$1" >/dev/null; }
 has() { grep -q -- "$1" "$2"; }
+lacks() { ! grep -q -- "$1" "$2"; }
 
 "$bin/qmx415u-sample" receipt "$work/receipt.pbm"
 "$bin/qmx415u-sample" label "$work/label.pbm"
@@ -108,24 +109,21 @@ check "its stream decodes strictly" strict "$work/f.prn"
 # the same page alone would, then the job ends and the ERROR names page 2.
 # Offsets are those of the version-2 page header (cups/raster.h).
 put_u32() {  # FILE OFFSET VALUE, little-endian in place
-  printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($3 & 255)) $(($3 >> 8 & 255)) $(($3 >> 16 & 255)) \
-    $(($3 >> 24 & 255)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+  local bytes
+  bytes=$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($3 & 255)) $(($3 >> 8 & 255)) $(($3 >> 16 & 255)) $(($3 >> 24 & 255)))
+  printf '%b' "$bytes" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
 width_at=372 height_at=376 bytes_per_line_at=392
 raster -o "$work/first.ras" "$work/receipt.pbm"
 page2=$(stat -c %s "$work/first.ras")  # where page 2's header starts in bits.ras
 filter 1 "" "$work/first.ras" >"$work/first.prn" 2>/dev/null
-damaged() {  # NAME, then a command that damages $work/NAME.ras (a copy of bits.ras)
-  local name=$1; shift
-  cp "$work/bits.ras" "$work/$name.ras"
-  "$@" "$work/$name.ras"
-}
-damaged header-cut bash -c 'truncate -s $(('"$page2"' + 100)) "$1"' _
-damaged height-0 put_u32 "$work/height-0.ras" $((page2 + height_at)) 0
-damaged absurd-width bash -c "$(declare -f put_u32); put_u32 \"\$1\" $((page2 + width_at)) 50000000; \
-  put_u32 \"\$1\" $((page2 + bytes_per_line_at)) 6250000" _
-damaged absurd-height put_u32 "$work/absurd-height.ras" $((page2 + height_at)) 50000000
-damaged trailing-bytes bash -c 'printf "RaS" >>"$1"' _
+for name in header-cut height-0 absurd-width absurd-height trailing-bytes; do cp "$work/bits.ras" "$work/$name.ras"; done
+truncate -s $((page2 + 100)) "$work/header-cut.ras"
+put_u32 "$work/height-0.ras" $((page2 + height_at)) 0
+put_u32 "$work/absurd-width.ras" $((page2 + width_at)) 50000000
+put_u32 "$work/absurd-width.ras" $((page2 + bytes_per_line_at)) 6250000
+put_u32 "$work/absurd-height.ras" $((page2 + height_at)) 50000000
+printf 'RaS' >>"$work/trailing-bytes.ras"
 for name in header-cut height-0 absurd-width absurd-height; do
   status=0; filter 1 "" "$work/$name.ras" >"$work/$name.prn" 2>"$work/$name.log" || status=$?
   check "$name: a non-zero exit" test "$status" = 1
@@ -174,7 +172,7 @@ filter 1 "TopMargin=\"$forged\"" "$work/bits.ras" >/dev/null 2>"$work/x.log"
 filter "$forged" "" "$work/bits.ras" >/dev/null 2>>"$work/x.log"
 filter 1 "" "$work/no-such$forged" >/dev/null 2>>"$work/x.log" || true
 check "job text forges no report line" test "$(grep -c '^PAGE: 99\|^ERROR: forged' "$work/x.log")" = 0
-check "...and steers no terminal" bash -c '! grep -q $'"'"'\e'"'"' "$1"' _ "$work/x.log"
+check "...and steers no terminal" lacks $'\e' "$work/x.log"
 check "...but is shown escaped" test "$(grep -c 'TopMargin=1\\x0aPAGE: 99 1\\x0aERROR: forged\\x1b\[2J' "$work/x.log")" = 1 \
   -a "$(grep -c '^WARNING: copies "1\\x0aPAGE' "$work/x.log")" = 1 -a "$(grep -c '^ERROR: .*no-such1\\x0a' "$work/x.log")" = 1
 
