@@ -34,26 +34,26 @@ ssize_t writeMemory(void* context, unsigned char* buffer, std::size_t length) {
   return static_cast<ssize_t>(length);
 }
 
-struct PageSpec {
+struct PageShape {
   unsigned width;
   unsigned bits;
   cups_cspace_t space;
   unsigned height;
 };
 
-cups_page_header2_t headerOf(const PageSpec& spec) {
+cups_page_header2_t headerOf(const PageShape& shape) {
   cups_page_header2_t h;
   std::memset(&h, 0, sizeof h);
   h.HWResolution[0] = h.HWResolution[1] = 203;
-  h.cupsWidth = spec.width;
-  h.cupsHeight = spec.height;
-  h.cupsBitsPerColor = h.cupsBitsPerPixel = spec.bits;
-  h.cupsBytesPerLine = (spec.width * spec.bits + 7) / 8;
+  h.cupsWidth = shape.width;
+  h.cupsHeight = shape.height;
+  h.cupsBitsPerColor = h.cupsBitsPerPixel = shape.bits;
+  h.cupsBytesPerLine = (shape.width * shape.bits + 7) / 8;
   h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  h.cupsColorSpace = spec.space;
+  h.cupsColorSpace = shape.space;
   h.cupsNumColors = 1;
-  h.PageSize[0] = spec.width * 72 / 203;
-  h.PageSize[1] = spec.height * 72 / 203;
+  h.PageSize[0] = shape.width * 72 / 203;
+  h.PageSize[1] = shape.height * 72 / 203;
   return h;
 }
 
@@ -81,13 +81,13 @@ struct Written {
   std::vector<std::size_t> pageEnds;  // stream offsets where a page may start: after the sync, after each page
 };
 
-Written write(cups_mode_t mode, const std::vector<PageSpec>& pages, std::mt19937& random) {
+Written write(cups_mode_t mode, const std::vector<PageShape>& pages, std::mt19937& random) {
   Written w;
   cups_raster_t* raster = cupsRasterOpenIO(writeMemory, &w.stream, mode);
   EXPECT_NE(raster, nullptr);
   w.pageEnds.push_back(w.stream.size());
-  for (const PageSpec& spec : pages) {
-    cups_page_header2_t h = headerOf(spec);
+  for (const PageShape& shape : pages) {
+    cups_page_header2_t h = headerOf(shape);
     EXPECT_TRUE(cupsRasterWriteHeader2(raster, &h));
     for (Bytes& row : rowsFor(h, random))
       EXPECT_EQ(cupsRasterWritePixels(raster, row.data(), static_cast<unsigned>(row.size())), row.size());
@@ -98,14 +98,14 @@ Written write(cups_mode_t mode, const std::vector<PageSpec>& pages, std::mt19937
 }
 
 // A version-3 stream as version 1: the older sync word and the shorter header.
-Written asVersion1(const Written& v3, const std::vector<PageSpec>& pages) {
+Written asVersion1(const Written& v3, const std::vector<PageShape>& pages) {
   Written w;
   const char sync[4] = {'t', 'S', 'a', 'R'};  // CUPS_RASTER_SYNCv1, little-endian
   w.stream.assign(sync, sync + 4);
   w.pageEnds.push_back(w.stream.size());
   std::size_t at = 4;
-  for (const PageSpec& spec : pages) {
-    const std::size_t rows = std::size_t{spec.height} * ((spec.width * spec.bits + 7) / 8);
+  for (const PageShape& shape : pages) {
+    const std::size_t rows = std::size_t{shape.height} * ((shape.width * shape.bits + 7) / 8);
     w.stream.insert(w.stream.end(), v3.stream.begin() + at, v3.stream.begin() + at + sizeof(cups_page_header_t));
     at += sizeof(cups_page_header2_t);
     w.stream.insert(w.stream.end(), v3.stream.begin() + at, v3.stream.begin() + at + rows);
@@ -160,7 +160,7 @@ void expectEndOnlyAtPageEnds(const Written& w, const std::string& name) {
 }
 
 TEST(RasterStreamTest, ReadsWhatLibcupsWritesAsLibcupsReadsIt) {
-  const std::vector<PageSpec> pages = {
+  const std::vector<PageShape> pages = {
       {576, 1, CUPS_CSPACE_K, 700}, {100, 8, CUPS_CSPACE_SW, 40}, {639, 8, CUPS_CSPACE_W, 30},
       {577, 1, CUPS_CSPACE_W, 20},  {3, 1, CUPS_CSPACE_K, 600},
   };
@@ -207,7 +207,7 @@ TEST(RasterStreamTest, DecodesEveryCodeAsLibcupsDoes) {
 }
 
 TEST(RasterStreamTest, EndsOnlyWhereAPageEnds) {
-  const std::vector<PageSpec> pages = {{16, 1, CUPS_CSPACE_K, 5}, {8, 8, CUPS_CSPACE_SW, 3}};
+  const std::vector<PageShape> pages = {{16, 1, CUPS_CSPACE_K, 5}, {8, 8, CUPS_CSPACE_SW, 3}};
   std::mt19937 random(7);
   const Written v3 = write(CUPS_RASTER_WRITE, pages, random);
   expectEndOnlyAtPageEnds(v3, "CUPS v3");
