@@ -18,10 +18,7 @@ std::uint64_t pointsToDots(double points, unsigned dpi) {
 }
 
 bool readPixels(const cups_page_header2_t& h, Pixels* pixels, std::string* error) {
-  // Read as a number: a stream may hold a value the enumeration does not.
-  unsigned space = 0;
-  static_assert(sizeof space == sizeof h.cupsColorSpace);
-  std::memcpy(&space, &h.cupsColorSpace, sizeof space);
+  const unsigned space = fieldNumber(h.cupsColorSpace);
   const bool white = space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW;
   const bool black = space == CUPS_CSPACE_K;
   if (!white && !black) {
@@ -72,6 +69,15 @@ bool readFormat(const cups_page_header2_t& h, PageFormat* format, std::string* e
              " dots of " + std::to_string(h.cupsBitsPerPixel) + " bits";
     return false;
   }
+  if (h.cupsNumColors > 1) {
+    *error = std::to_string(h.cupsNumColors) + " colours are not printable: the printer takes one";
+    return false;
+  }
+  if (h.cupsHeight == 0 || h.cupsHeight > kMostPageRows) {
+    *error = "a height of " + std::to_string(h.cupsHeight) + " rows is not printable (1 to " +
+             std::to_string(kMostPageRows) + ", what the longest paper holds)";
+    return false;
+  }
   f.width = h.cupsWidth;
   f.height = h.cupsHeight;
   f.bytesPerLine = h.cupsBytesPerLine;
@@ -93,10 +99,17 @@ bool RasterPages::fail(std::string message) {
 bool RasterPages::nextPage() {
   if (!error_.empty()) return false;
   while (page_ > 0 && rowsLeft() > 0) {
-    if (!readRow()) return false;
+    if (readRow() == nullptr) return false;
   }
   cups_page_header2_t header;
-  if (cupsRasterReadHeader2(raster_, &header) == 0) return false;  // the end of the stream
+  switch (stream_.readHeader(&header)) {
+    case RasterStream::Header::kEnd:
+      return false;
+    case RasterStream::Header::kBad:
+      return fail(pageText(page_ + 1) + stream_.error());
+    case RasterStream::Header::kPage:
+      break;
+  }
   ++page_;
   std::string why;
   if (!readFormat(header, &format_, &why)) {
@@ -104,7 +117,6 @@ bool RasterPages::nextPage() {
     return fail(pageText(page_) + why);
   }
   rowsRead_ = 0;
-  row_.assign(format_.bytesPerLine, 0);
   if (format_.pixels == Pixels::kGrey) {
     grey_.assign(frontend::kHeadDots, kWhiteGrey);
     if (!ditherer_) ditherer_ = std::make_unique<frontend::RowDitherer>(frontend::kHeadDots);
@@ -113,27 +125,35 @@ bool RasterPages::nextPage() {
   return true;
 }
 
-bool RasterPages::readRow() {
-  if (rowsLeft() == 0) return fail(pageText(page_) + "no row left to read");
-  if (cupsRasterReadPixels(raster_, row_.data(), format_.bytesPerLine) != format_.bytesPerLine)
-    return fail(pageText(page_) + "the raster ends after " + std::to_string(rowsRead_) + " of " +
-                std::to_string(format_.height) + " rows");
+const std::uint8_t* RasterPages::readRow() {
+  if (rowsLeft() == 0) {
+    fail(pageText(page_) + "no row left to read");
+    return nullptr;
+  }
+  const std::uint8_t* row = stream_.readRow();
+  if (row == nullptr) {
+    fail(pageText(page_) + stream_.error());
+    return nullptr;
+  }
   ++rowsRead_;
-  return true;
+  return row;
 }
 
 bool RasterPages::readLine(jobstate::RasterLine* line) {
-  if (!error_.empty() || page_ == 0 || !readRow()) return false;
+  if (!error_.empty() || page_ == 0) return false;
+  const std::uint8_t* row = readRow();
+  if (row == nullptr) return false;
   switch (format_.pixels) {
     case Pixels::kBlackBits:
-      frontend::fitBits(row_.data(), row_.size(), format_.fit, *line);
+      frontend::fitBits(row, format_.bytesPerLine, format_.fit, *line);
       break;
     case Pixels::kWhiteBits:
-      for (std::uint8_t& b : row_) b = static_cast<std::uint8_t>(~b);
-      frontend::fitBits(row_.data(), row_.size(), format_.fit, *line);
+      inverted_.resize(format_.bytesPerLine);
+      for (std::uint32_t i = 0; i < format_.bytesPerLine; ++i) inverted_[i] = static_cast<std::uint8_t>(~row[i]);
+      frontend::fitBits(inverted_.data(), inverted_.size(), format_.fit, *line);
       break;
     case Pixels::kGrey:
-      frontend::fitGrey(row_.data(), format_.fit, grey_.data());
+      frontend::fitGrey(row, format_.fit, grey_.data());
       ditherer_->ditherRow(grey_.data(), line->data());
       break;
   }

@@ -3,15 +3,21 @@
 // dots and, when grey, dithered. The raster filter prints from it and the
 // fuzz target reads through it, so bad input meets the same checks.
 //
-//   qmxcups::RasterPages pages(raster);        // from cupsRasterOpen(IO)
+//   qmxcups::RasterStream stream(qmxcups::readFileDescriptor, &fd);
+//   qmxcups::RasterPages pages(stream);
 //   while (pages.nextPage()) {
 //     ... pages.format() ...
 //     while (pages.rowsLeft() > 0 && pages.readLine(&line)) ...;
 //   }
-//   if (!pages.error().empty()) ...            // a bad page or a short stream
+//   if (!pages.error().empty()) ...            // a bad page or a stream cut short
 //
-// Memory is one source row (at most kMaxPageWidthDots wide) and one head
-// line, whatever the page's length.
+// nextPage() is false with error() empty only at the clean end of the
+// stream: every page header that is cut short, does not read, or holds a
+// page the printer cannot print (absurd width or height included) sets
+// error(), naming the page.
+//
+// Memory is the stream's input buffer, one source row (at most
+// kMaxPageWidthDots wide) and one head line, whatever the page's length.
 #ifndef QMX_CUPS_RASTER_PAGES_H_
 #define QMX_CUPS_RASTER_PAGES_H_
 
@@ -23,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "cups/raster_stream.h"
 #include "frontend/dither.h"
 #include "frontend/page_fit.h"
 #include "frontend/paper_length.h"
@@ -36,6 +43,7 @@ inline constexpr double kPointsPerInch = 72.0;
 inline constexpr std::uint32_t kMaxPageWidthDots = 16384;
 using frontend::kLongestMemoryPaper;
 using frontend::kLongestPaperLength;
+using frontend::kMostPageRows;
 using frontend::pageRoom;
 using frontend::paperLengthForRows;
 
@@ -60,7 +68,7 @@ struct PageFormat {
 
 // Reads a page header as a format this printer prints. False with *error
 // set (a sentence for an ERROR: line) for any other colour space, depth,
-// resolution or layout.
+// resolution or layout, no rows, or more than kMostPageRows.
 bool readFormat(const cups_page_header2_t& header, PageFormat* format, std::string* error);
 
 // The paper length a job starting with a page of `pageLength` tenths runs
@@ -70,8 +78,8 @@ std::int16_t jobPaperLength(std::int64_t pageLength);
 
 class RasterPages {
  public:
-  // `raster` is opened for reading and stays the caller's.
-  explicit RasterPages(cups_raster_t* raster) : raster_(raster) {}
+  // `stream` stays the caller's and must outlive the pages.
+  explicit RasterPages(RasterStream& stream) : stream_(stream) {}
   ~RasterPages();
   RasterPages(const RasterPages&) = delete;
   RasterPages& operator=(const RasterPages&) = delete;
@@ -91,15 +99,15 @@ class RasterPages {
   const std::string& error() const { return error_; }
 
  private:
-  bool readRow();
+  const std::uint8_t* readRow();
   bool fail(std::string message);
 
-  cups_raster_t* raster_;
+  RasterStream& stream_;
   PageFormat format_;
   std::size_t page_ = 0;
   std::uint32_t rowsRead_ = 0;
-  std::vector<std::uint8_t> row_;   // one source row
-  std::vector<std::uint8_t> grey_;  // the fitted grey row, kHeadDots wide
+  std::vector<std::uint8_t> inverted_;  // a white-bits row turned to black bits
+  std::vector<std::uint8_t> grey_;      // the fitted grey row, kHeadDots wide
   std::unique_ptr<frontend::RowDitherer> ditherer_;
   std::string error_;
 };

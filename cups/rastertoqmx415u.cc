@@ -27,6 +27,7 @@
 #include "cups/filter_options.h"
 #include "cups/raster_pages.h"
 #include "frontend/blank_space.h"
+#include "frontend/log_text.h"
 #include "frontend/print_options.h"
 #include "host/byte_sink.h"
 #include "host/group_frames.h"
@@ -61,7 +62,14 @@ volatile std::sig_atomic_t canceled = 0;
 // whole command.
 extern "C" void onTerminate(int) { canceled = 1; }
 
-void say(const char* level, const std::string& text) { std::fprintf(stderr, "%s: %s\n", level, text.c_str()); }
+// Room for the longest message with its quoted job text.
+constexpr std::size_t kMostMessageChars = 1024;
+
+// One line whatever the text holds: the print system reads each line of
+// standard error as a report.
+void say(const char* level, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", level, frontend::loggable(text, kMostMessageChars).c_str());
+}
 
 int fail(const std::string& text) {
   say("ERROR", text);
@@ -86,7 +94,7 @@ long copiesToPrint(const char* text, bool fromFile) {
   errno = 0;
   const long copies = std::strtol(text, &end, 10);
   if (errno != 0 || end == text || *end != '\0' || copies < 1 || copies > kMostCopies) {
-    say("WARNING", std::string("copies \"") + text + "\" is not a number from 1 to " + std::to_string(kMostCopies) +
+    say("WARNING", "copies \"" + frontend::loggable(text) + "\" is not a number from 1 to " + std::to_string(kMostCopies) +
                        "; printing one copy");
     return 1;
   }
@@ -191,12 +199,8 @@ struct ReadOutcome {
 // end, testing for a cancel between rows.
 ReadOutcome printRaster(int fd, FilterJob& job, std::size_t pagesBefore) {
   ReadOutcome outcome;
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  if (raster == nullptr) {
-    outcome.error = "cannot read the raster stream";
-    return outcome;
-  }
-  qmxcups::RasterPages pages(raster);
+  qmxcups::RasterStream stream(qmxcups::readFileDescriptor, &fd);
+  qmxcups::RasterPages pages(stream);
   jobstate::RasterLine line{};
   while (!canceled && job.ok() && pages.nextPage()) {
     const qmxcups::PageFormat& format = pages.format();
@@ -214,13 +218,10 @@ ReadOutcome printRaster(int fd, FilterJob& job, std::size_t pagesBefore) {
     job.endPage();
   }
   if (!canceled) outcome.error = pages.error();
-  cupsRasterClose(raster);
   return outcome;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runFilter(int argc, char** argv) {
   if (argc != kArgumentsWithoutFile && argc != kArgumentsWithFile) {
     std::fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
     return 1;
@@ -231,7 +232,7 @@ int main(int argc, char** argv) {
   ppd_file_t* ppd = nullptr;
   if (const char* ppdPath = std::getenv("PPD"); ppdPath != nullptr && *ppdPath != '\0') {
     ppd = ppdOpenFile(ppdPath);
-    if (ppd == nullptr) return fail(std::string("cannot read the PPD file ") + ppdPath);
+    if (ppd == nullptr) return fail("cannot read the PPD file " + frontend::loggable(ppdPath));
   }
   cups_option_t* jobOptions = nullptr;
   const int numOptions = cupsParseOptions(argv[5], 0, &jobOptions);
@@ -262,7 +263,7 @@ int main(int argc, char** argv) {
   for (long copy = 0; copy < copies && !canceled && job.ok() && rasterError.empty(); ++copy) {
     const int fd = file != nullptr ? ::open(file, O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     if (fd < 0) {
-      rasterError = std::string(file) + ": " + std::strerror(errno);
+      rasterError = frontend::loggable(file) + ": " + std::strerror(errno);
       break;
     }
     ReadOutcome outcome = printRaster(fd, job, pages);
@@ -284,4 +285,19 @@ int main(int argc, char** argv) {
   say("INFO", "Printed " + std::to_string(pages) + (pages == 1 ? " page, " : " pages, ") + std::to_string(bytes) +
                   " bytes");
   return 0;
+}
+
+}  // namespace
+
+// No exception leaves the filter: one that escapes (memory running out)
+// unwinds the job, whose stream still ends it on a whole command, and is
+// reported like any other failure.
+int main(int argc, char** argv) {
+  try {
+    return runFilter(argc, argv);
+  } catch (const std::exception& e) {
+    return fail(std::string("the filter failed: ") + e.what());
+  } catch (...) {
+    return fail("the filter failed");
+  }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/record_fields.h"
+
 namespace frontend {
 namespace {
 
@@ -11,13 +13,26 @@ const jobstate::RasterLine kBlankLine{};
 
 bool isBlank(const jobstate::RasterLine& line) { return line == kBlankLine; }
 
+bool blackMarkPaper(const host::Record& record) {
+  return host::readField(record, *host::findField("markMode")) == 1;
+}
+
+Trimming trimmingFor(const BlankSpace& blankSpace, const host::Record& record) {
+  Trimming t;
+  t.head = blankSpace.ends == BlankEnds::kTrim || (blankSpace.ends == BlankEnds::kAuto && !blackMarkPaper(record));
+  t.tail = t.head || blankSpace.trimTrailing;
+  t.longestRun = blankSpace.longestRun;
+  return t;
+}
+
 bool PageWriter::startPage() {
   pendingBlank_ = 0;
+  inked_ = false;
   return job_.startPage();
 }
 
 std::uint32_t PageWriter::boundedRun() const {
-  return blankSpace_.longestRun == 0 ? pendingBlank_ : std::min(pendingBlank_, blankSpace_.longestRun);
+  return trimming_.longestRun == 0 ? pendingBlank_ : std::min(pendingBlank_, trimming_.longestRun);
 }
 
 bool PageWriter::flushBlank(std::uint32_t keep) {
@@ -29,16 +44,18 @@ bool PageWriter::flushBlank(std::uint32_t keep) {
 }
 
 bool PageWriter::addLine(const jobstate::RasterLine& line) {
-  if (blankSpace_.off()) return job_.addLine(line);
+  if (trimming_.off()) return job_.addLine(line);
   if (isBlank(line)) {
     ++pendingBlank_;
     return job_.ok();
   }
-  return flushBlank(boundedRun()) && job_.addLine(line);
+  const std::uint32_t keep = !inked_ && trimming_.head ? 0 : boundedRun();
+  inked_ = true;
+  return flushBlank(keep) && job_.addLine(line);
 }
 
 bool PageWriter::endPage() {
-  flushBlank(blankSpace_.trimTrailing ? 0 : boundedRun());
+  flushBlank(trimming_.tail ? 0 : boundedRun());
   return job_.endPage();
 }
 

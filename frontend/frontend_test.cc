@@ -4,6 +4,7 @@
 
 #include "frontend/blank_space.h"
 #include "frontend/dither.h"
+#include "frontend/log_text.h"
 #include "frontend/page_fit.h"
 #include "frontend/print_options.h"
 #include "host/job_stream.h"
@@ -86,7 +87,8 @@ TEST(PrintOptionsTest, ValuesAPersonWritesAreReadOrRefused) {
       {"BlackMark", "False", true, 0},        {"MarkValue", "63", true, 63},
       {"MarkValue", "64", false, 0},     {"PreambleFsE", "127", true, 127},
       {"LongestBlank", "10mm", true, 80},     {"CutCommand", "EscM", true, 0},
-      {"BlockLevel", "", false, 0},
+      {"BlockLevel", "", false, 0},           {"BlankEnds", "AsSent", true, 2},
+      {"blank-ends", "trim", true, 1},        {"BlankEnds", "yes", false, 0},
   };
   for (const Case& c : cases) {
     const frontend::OptionSpec* option = frontend::findOption(c.option);
@@ -100,6 +102,26 @@ TEST(PrintOptionsTest, ValuesAPersonWritesAreReadOrRefused) {
       EXPECT_NE(why.find(option->name), std::string::npos) << why;
     }
   }
+}
+
+TEST(LogTextTest, JobTextCannotBreakALineOrRunOn) {
+  struct Case {
+    std::string text;
+    std::size_t most;
+    const char* logged;
+  } cases[] = {
+      {"EndOfPage", 80, "EndOfPage"},
+      {"x\nPAGE: 9 1", 80, "x\\x0aPAGE: 9 1"},
+      {"\x1b[2J\r\x7f", 80, "\\x1b[2J\\x0d\\x7f"},
+      {std::string("a\0b", 3), 80, "a\\x00b"},
+      {"caf\xc3\xa9", 80, "caf\\xc3\\xa9"},
+      {std::string(100, 'z'), 5, "zzzzz..."},
+  };
+  for (const Case& c : cases) EXPECT_EQ(frontend::loggable(c.text, c.most), c.logged) << c.text;
+  std::string why;
+  std::uint32_t value = 0;
+  EXPECT_FALSE(frontend::parseValue(*frontend::findOption("CutMedia"), "Never\nERROR: forged", &value, &why));
+  EXPECT_EQ(why.find('\n'), std::string::npos) << why;
 }
 
 TEST(PrintOptionsTest, EveryOptionReadsBackItsFactoryValueAndSetsItsField) {
@@ -135,17 +157,26 @@ std::vector<RasterLine> linesOf(const char* pattern) {
   return lines;
 }
 
-TEST(BlankSpaceTest, TrimsTailsAndShortensRunsOnTheirWayToThePrinter) {
+TEST(BlankSpaceTest, TrimsEndsAndShortensRunsOnTheirWayToThePrinter) {
+  using frontend::BlankEnds;
+  constexpr bool kMark = true, kPlain = false;
   struct Case {
     frontend::BlankSpace option;
+    bool blackMark;
     const char* page;
     const char* printed;
   } cases[] = {
-      {{false, 0}, "I-----I---", "I-----I---"},
-      {{true, 0}, "I-----I---", "I-----I"},
-      {{false, 2}, "--I-----I---", "--I--I--"},
-      {{true, 2}, "I-----I---", "I--I"},
-      {{true, 2}, "------", ""},
+      {{}, kPlain, "--I--I---", "I--I"},                      // the default drops head and tail
+      {{}, kPlain, "------", ""},
+      {{}, kMark, "--I--I---", "--I--I---"},                  // black-mark paper keeps positions
+      {{BlankEnds::kAuto, true, 0}, kMark, "--I--I---", "--I--I"},  // TrimBlankTail still trims
+      {{BlankEnds::kTrim, false, 0}, kMark, "--I--I---", "I--I"},
+      {{BlankEnds::kAsSent, false, 0}, kPlain, "--I--I---", "--I--I---"},
+      {{BlankEnds::kAsSent, false, 0}, kPlain, "------", "------"},
+      {{BlankEnds::kAsSent, true, 0}, kPlain, "--I-----I---", "--I-----I"},
+      {{BlankEnds::kAsSent, false, 2}, kPlain, "---I-----I---", "--I--I--"},
+      {{BlankEnds::kAsSent, true, 2}, kPlain, "I-----I---", "I--I"},
+      {{BlankEnds::kAuto, false, 2}, kPlain, "---I-----I-I---", "I--I-I"},
   };
   auto module = host::linkedModule();
   std::string error;
@@ -155,6 +186,7 @@ TEST(BlankSpaceTest, TrimsTailsAndShortensRunsOnTheirWayToThePrinter) {
     host::JobOptions options;
     options.fields.keepTrailingBlank = 1;  // the plug-in's own trimming stays out of the way
     options.fields.cutMode = 0;
+    options.fields.markMode = c.blackMark ? 1 : 0;
     host::MemorySink sink;
     auto job = host::JobStream::start(*session, options, sink, &error);
     ASSERT_NE(job, nullptr) << error;
@@ -169,7 +201,8 @@ TEST(BlankSpaceTest, TrimsTailsAndShortensRunsOnTheirWayToThePrinter) {
     std::vector<testsupport::Page> expected(2);
     for (const RasterLine& line : linesOf(c.printed)) expected[0].push_back(line), expected[1].push_back(line);
     emulator::Paper paper = testsupport::decodeStrict(sink.groups());
-    EXPECT_TRUE(paper.rows == testsupport::expectedPaper(job->record().data(), expected).rows) << c.page;
+    EXPECT_TRUE(paper.rows == testsupport::expectedPaper(job->record().data(), expected).rows)
+        << c.page << " mark " << c.blackMark;
   }
 }
 

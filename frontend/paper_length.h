@@ -19,6 +19,11 @@ inline constexpr std::uint32_t kMemoryPageLines = settings::kLongPageLines;
 static_assert(settings::pageLineCount(kLongestMemoryPaper) == kMemoryPageLines);
 // Lines a page of the longest paper holds.
 inline constexpr std::uint32_t kLongestPageLines = settings::pageLineCount(kLongestPaperLength);
+// The tallest page a front end takes from a raster: what a page of the
+// longest paper holds (3.28 m). Anything a print dialog's paper sizes
+// can make fits; a taller page is refused before any of it is spooled, so
+// a forged page height costs neither time nor page files.
+inline constexpr std::uint32_t kMostPageRows = kLongestPageLines;
 
 // The plug-in's line count of a page of `paperLength` tenths.
 constexpr std::int32_t pageLines(std::int16_t paperLength) { return settings::pageLineCount(paperLength); }

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "frontend/log_text.h"
+
 namespace frontend {
 namespace {
 
@@ -21,6 +23,11 @@ constexpr Choice kCutCommandChoices[] = {
 constexpr Choice kRasterModeChoices[] = {
     {"Blocks", "Raster blocks", 0},
     {"Bands", "Bands: blank runs fed, print area narrowed", 1},
+};
+constexpr Choice kBlankEndsChoices[] = {
+    {"Auto", "Dropped, except on black-mark paper", static_cast<std::uint32_t>(BlankEnds::kAuto)},
+    {"Trim", "Dropped", static_cast<std::uint32_t>(BlankEnds::kTrim)},
+    {"AsSent", "Kept as sent", static_cast<std::uint32_t>(BlankEnds::kAsSent)},
 };
 constexpr Choice kOnOff[] = {
     {"False", "Off", 0},
@@ -66,7 +73,11 @@ const OptionSpec kOptions[] = {
     {"PreambleFsE", "preamble-fs-e", "Job preamble value FS E", ValueKind::kNumber, {}, 127,
      QMX_FIELD_ACCESS("fsEValue")},
     {"BlockLevel", "block-level", "Raster block level", ValueKind::kNumber, {}, 3, QMX_FIELD_ACCESS("blockLevel")},
-    {"TrimBlankTail", "trim-blank-tail", "Trim the blank end of every page", ValueKind::kChoice, kOnOff, 0,
+    {"BlankEnds", "blank-ends", "Blank rows above and below the print", ValueKind::kChoice, kBlankEndsChoices, 0,
+     [](const PrintOptions& o) { return static_cast<std::uint32_t>(o.blankSpace.ends); },
+     [](PrintOptions& o, std::uint32_t v) { o.blankSpace.ends = static_cast<BlankEnds>(v); }},
+    // Older settings' way to drop the blank end; True still drops it whatever BlankEnds says.
+    {"TrimBlankTail", "trim-blank-tail", "Always drop the blank end of every page", ValueKind::kChoice, kOnOff, 0,
      [](const PrintOptions& o) -> std::uint32_t { return o.blankSpace.trimTrailing ? 1 : 0; },
      [](PrintOptions& o, std::uint32_t v) { o.blankSpace.trimTrailing = v != 0; }},
     {"LongestBlank", "longest-blank", "Shorten blank runs to at most (0: never)", ValueKind::kLines, {},
@@ -139,7 +150,7 @@ std::uint32_t linesFromMm(double mm) { return static_cast<std::uint32_t>(std::lr
 
 bool parseValue(const OptionSpec& option, std::string_view text, std::uint32_t* value, std::string* why) {
   auto refuse = [&](std::string reason) {
-    if (why != nullptr) *why = std::string(option.name) + "=" + std::string(text) + ": " + reason;
+    if (why != nullptr) *why = std::string(option.name) + "=" + loggable(text) + ": " + reason;
     return false;
   };
   if (option.kind == ValueKind::kChoice) {

@@ -55,7 +55,8 @@ std::uint32_t factoryValue(const OptionSpec& option);
 // Reads `text` as a value of the option: a choice keyword (any case; for a
 // two-way choice also true/false, yes/no, on/off, 1/0), a number of dot
 // lines or millimetres ("3mm", "2.5mm": 8 lines each, rounded), or a plain
-// number. False with *why set when it is none of these or out of range.
+// number. False with *why set when it is none of these or out of range;
+// *why quotes `text` as loggable() writes it, so it is safe to print.
 bool parseValue(const OptionSpec& option, std::string_view text, std::uint32_t* value, std::string* why);
 // The value as `parseValue` reads it back: the choice keyword, or the number.
 std::string valueKeyword(const OptionSpec& option, std::uint32_t value);

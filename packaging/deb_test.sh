@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build tree (cpack -G DEB), checks what
-# it holds and its dependencies, and runs lintian: no error allowed.
-# Usage: deb_test.sh BUILD_DIR
+# it holds and its dependencies, and runs lintian: no error allowed. A
+# build for another install prefix than the package's cannot make a sound
+# package: that is a skip (exit 77), said on standard output.
+# Usage: deb_test.sh BUILD_DIR INSTALL_PREFIX PACKAGE_PREFIX
 set -euo pipefail
-build=$1
+build=$1 prefix=$2 package_prefix=$3
+if [ "$prefix" != "$package_prefix" ]; then
+  echo "SKIP: this build installs into $prefix; the package is built from a build for $package_prefix" \
+    "(cmake --preset release, or -DCMAKE_INSTALL_PREFIX=$package_prefix)"
+  exit 77
+fi
 rm -rf "$build/package"
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/package/qmx415u_*.deb)

@@ -19,10 +19,10 @@ decode_pbm() { "$bin/qmx415u-decode" --pbm "$2" "$1" >/dev/null; }
 "$bin/qmx415u-sample" label "$work/label.pbm"
 
 # The decoded paper holds the image after the top margin; with no margin,
-# trimming off and no feeds or cut it is exactly the image.
+# trimming off, every row kept and no feeds or cut it is exactly the image.
 plain=(--set topMarginLines=0 --set keepTrailingBlank=1 --set cutMode=0)
 for mode in 0 1; do
-  print "${plain[@]}" --set bandMode=$mode -o "$work/r$mode.prn" "$work/receipt.pbm"
+  print "${plain[@]}" -O BlankEnds=AsSent --set bandMode=$mode -o "$work/r$mode.prn" "$work/receipt.pbm"
   decode_pbm "$work/r$mode.prn" "$work/r$mode.pbm"
   check "receipt decodes to its image, bandMode=$mode" cmp -s "$work/receipt.pbm" "$work/r$mode.pbm"
 done
@@ -63,6 +63,17 @@ print "${plain[@]}" -O TrimBlankTail=True -O LongestBlank=2mm -o "$work/gap.prn"
 rows=$("$bin/qmx415u-decode" "$work/gap.prn" | sed -n 's/^paper: \([0-9]*\) dot lines.*/\1/p')
 check "blank runs cut to 2 mm, the tail trimmed (18 rows, got $rows)" test "$rows" = 18
 
+# A page's blank head and tail: dropped by default, kept as sent when
+# asked, and kept by default on black-mark paper.
+{ printf 'P4\n576 208\n'; head -c $((72 * 100)) /dev/zero; head -c $((72 * 8)) /dev/zero | tr '\0' '\377'
+  head -c $((72 * 100)) /dev/zero; } >"$work/framed.pbm"
+for case in ":8" "-O BlankEnds=AsSent:208" "-O BlackMark=True:208" "-O BlackMark=True -O BlankEnds=Trim:8"; do
+  # shellcheck disable=SC2086
+  print "${plain[@]}" ${case%:*} -o "$work/framed.prn" "$work/framed.pbm"
+  rows=$("$bin/qmx415u-decode" "$work/framed.prn" | sed -n 's/^paper: \([0-9]*\) dot lines.*/\1/p')
+  check "blank ends ${case%:*}: ${case#*:} rows (got $rows)" test "$rows" = "${case#*:}"
+done
+
 # A stream that cannot be written leaves no preview behind.
 if [ -w /dev/full ]; then
   "$bin/qmx415u-print" --quiet --preview "$work/full.png" -o /dev/full "$work/receipt.pbm" 2>/dev/null && status=0 || status=$?
@@ -86,6 +97,8 @@ head -c 100 /dev/zero >"$work/small.rec"
 expect_error "missing file" "missing.pbm" -o "$work/x.prn" "$work/missing.pbm"
 expect_error "too wide" "576" -o "$work/x.prn" "$work/wide.pbm"
 expect_error "truncated image" "short.pbm" -o "$work/x.prn" "$work/short.pbm"
+expect_error "a later page truncated" "page 2: .*short.pbm" -o "$work/x.prn" "$work/receipt.pbm" "$work/short.pbm"
+expect_error "a file name cannot break the line" 'no\\x0aERROR: such' -o "$work/x.prn" "$work/no"$'\n'"ERROR: such.pbm"
 expect_error "unknown field" "unknown field" --set colour=1 -o "$work/x.prn" "$work/receipt.pbm"
 expect_error "value too wide" "0 to 255" --set cutMode=256 -o "$work/x.prn" "$work/receipt.pbm"
 expect_error "record of the wrong size" "572 bytes" --devmode "$work/small.rec" -o "$work/x.prn" "$work/receipt.pbm"

@@ -29,6 +29,8 @@ one raster stream.
   --left N          dots of left margin ahead of the image (default 0)
   --resolution N    dots per inch, both ways (default 203)
   --repeat N        write the page list N times (default 1)
+  --height N        page height in rows: the image on top, white rows below
+                    (default: the image's own height)
   --help            this text
 )";
 
@@ -37,6 +39,7 @@ struct Options {
   cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED;
   bool grey = false;
   unsigned width = 576, left = 0, resolution = 203, repeat = 1;
+  unsigned height = 0;  // 0: each image's own
   std::vector<std::string> pages;
 };
 
@@ -127,6 +130,9 @@ int main(int argc, char** argv) {
       const char* v = value();
       unsigned* target = a == "--width" ? &o.width : a == "--left" ? &o.left : a == "--resolution" ? &o.resolution : &o.repeat;
       if (v == nullptr || !number(v, 100000, target)) return usageError(a + " needs a number");
+    } else if (a == "--height") {
+      const char* v = value();
+      if (v == nullptr || !number(v, 0xFFFFFFFFu, &o.height)) return usageError("--height needs a number");
     } else if (!a.empty() && a[0] == '-' && a != "-") {
       return usageError("unknown option " + a);
     } else {
@@ -143,6 +149,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "qmx415u-make-raster: %s\n", image.error.c_str());
       return 1;
     }
+    if (o.height != 0 && image.rows.size() > o.height) return usageError(path + " is taller than --height");
     images.push_back(std::move(image.rows));
   }
   const int fd = o.output == "-" ? STDOUT_FILENO : ::open(o.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -155,13 +162,17 @@ int main(int argc, char** argv) {
   std::vector<unsigned char> line;
   for (unsigned r = 0; ok && r < o.repeat; ++r) {
     for (const image_io::Rows& rows : images) {
-      cups_page_header2_t header = headerFor(o, static_cast<unsigned>(rows.size()));
+      const unsigned height = o.height != 0 ? o.height : static_cast<unsigned>(rows.size());
+      cups_page_header2_t header = headerFor(o, height);
       line.assign(header.cupsBytesPerLine, 0);
       ok = ok && cupsRasterWriteHeader2(raster, &header);
       for (const image_io::Row& row : rows) {
         placeRow(o, row, line);
         ok = ok && cupsRasterWritePixels(raster, line.data(), static_cast<unsigned>(line.size())) == line.size();
       }
+      std::fill(line.begin(), line.end(), o.grey ? 255 : 0);
+      for (unsigned y = static_cast<unsigned>(rows.size()); ok && y < height; ++y)
+        ok = cupsRasterWritePixels(raster, line.data(), static_cast<unsigned>(line.size())) == line.size();
     }
   }
   if (raster != nullptr) cupsRasterClose(raster);

@@ -16,6 +16,7 @@
 
 #include "emulator/emulator.h"
 #include "frontend/blank_space.h"
+#include "frontend/log_text.h"
 #include "frontend/paper_length.h"
 #include "frontend/print_options.h"
 #include "host/job_stream.h"
@@ -45,8 +46,10 @@ options:
                         markMode gsAValue bandMode
   -O NAME=VALUE         set a print option by the name the CUPS filter and
                         the printer application use (repeatable), e.g.
-                        -O TrimBlankTail=True -O LongestBlank=10mm
+                        -O BlankEnds=AsSent -O LongestBlank=10mm
                         -O CutMedia=EndOfPage -O TopMargin=3mm
+                        (each page's blank head and tail are dropped unless
+                        BlankEnds=AsSent, or on black-mark paper)
   --paper-length N      paper length in tenths of a millimetre (default: just
                         enough for the tallest page)
   --image-line N        the ImageLine value of the INI file (default: none)
@@ -81,6 +84,8 @@ struct Options {
   bool quiet = false;
   std::vector<std::string> pages;
 };
+
+std::string pageText(std::size_t index) { return "page " + std::to_string(index + 1) + ": "; }
 
 bool parseNumber(const std::string& text, long long min, long long max, long long* out) {
   if (text.empty()) return false;
@@ -177,9 +182,9 @@ std::optional<Failure> buildSettings(const Options& o, frontend::PrintOptions* s
 // input never leaves a partial stream; the rows are read again, a page at
 // a time, while the job runs. Returns each page's height.
 std::optional<Failure> checkPages(const Options& o, std::vector<std::size_t>* heights) {
-  for (const std::string& path : o.pages) {
-    image_io::ReadResult image = image_io::readImageFile(path);
-    if (!image.ok()) return Failure{image.error, 1};
+  for (std::size_t k = 0; k < o.pages.size(); ++k) {
+    image_io::ReadResult image = image_io::readImageFile(o.pages[k]);
+    if (!image.ok()) return Failure{pageText(k) + image.error, 1};
     heights->push_back(image.rows.size());
   }
   return std::nullopt;
@@ -301,8 +306,12 @@ std::optional<Failure> writePreview(const std::string& path, const std::vector<s
   return std::nullopt;
 }
 
+// Room for the longest message with the file names and values it quotes.
+constexpr std::size_t kMostMessageChars = 1024;
+
+// One line, whatever a file name or value holds.
 int fail(const Failure& f) {
-  std::fprintf(stderr, "qmx415u-print: %s\n", f.message.c_str());
+  std::fprintf(stderr, "qmx415u-print: %s\n", frontend::loggable(f.message, kMostMessageChars).c_str());
   return f.status;
 }
 
@@ -315,7 +324,7 @@ std::optional<Failure> streamPages(const Options& o, const frontend::PrintOption
   frontend::PageWriter writer(job, settings.blankSpace);
   for (std::size_t k = 0; k < o.pages.size() && job.ok(); ++k) {
     image_io::ReadResult image = image_io::readImageFile(o.pages[k]);
-    if (!image.ok()) return Failure{image.error, 1};
+    if (!image.ok()) return Failure{pageText(k) + image.error, 1};
     writer.startPage();
     for (const image_io::Row& row : image.rows) writer.addLine(row);
     writer.endPage();
@@ -324,7 +333,7 @@ std::optional<Failure> streamPages(const Options& o, const frontend::PrintOption
   return std::nullopt;
 }
 
-int main(int argc, char** argv) {
+int runPrint(int argc, char** argv) {
   Options o;
   if (auto f = parseArgs(argc, argv, &o)) {
     if (f->status == 0) {
@@ -382,4 +391,16 @@ int main(int argc, char** argv) {
   }
   if (auto f = output.commit()) return fail(*f);
   return 0;
+}
+
+// No exception leaves the tool: the job's stream ends the job on a whole
+// command as it unwinds, and the failure is one line like any other.
+int main(int argc, char** argv) {
+  try {
+    return runPrint(argc, argv);
+  } catch (const std::exception& e) {
+    return fail({std::string("failed: ") + e.what(), 1});
+  } catch (...) {
+    return fail({"failed", 1});
+  }
 }
