@@ -7,6 +7,9 @@
 #   app add -d NAME -m qmx415u -v prnfile://$APP_DIR/out.prn
 #   app_stop             # also done by the exit trap
 #
+# The server writes files only inside $APP_DIR (file-device-folder), and
+# is administered through its local socket, as the test's user.
+#
 # The program runs under a name of its own (a link), because papplMainloop
 # names its local socket after the program (/run/NAME.sock as root): tests
 # running side by side never share one.
@@ -29,17 +32,17 @@ app_socket() {
   if [ "$(id -u)" = 0 ]; then echo "/run/$APP_NAME.sock"; else echo "${TMPDIR:-/tmp}/$APP_NAME$(id -u).sock"; fi
 }
 
-# Runs a sub-command against the private server: app SUB ARGS...
-# (system-wide ones: add, status, shutdown, jobs of all printers).
-app() {
-  local sub=$1
-  shift
-  "$APP_DIR/$APP_NAME" "$sub" -u "$APP_URI" "$@"
+# A sub-command through the server's local socket, which administers it
+# without a password; never when the server is gone (papplMainloop would
+# start one of its own with the default files).
+app_local() {
+  [ -S "$(app_socket)" ] && kill -0 "$APP_PID" 2>/dev/null || { echo "app: no server" >&2; return 1; }
+  "$APP_DIR/$APP_NAME" "$@"
 }
 
-# A sub-command through the server's local socket (modify needs it: with
-# -u, papplMainloop sends the printer URI where the system's is expected).
-app_local() { "$APP_DIR/$APP_NAME" "$@"; }
+# Runs a sub-command against the private server: app SUB ARGS...
+# (system-wide ones: add, status, shutdown, jobs of all printers).
+app() { app_local "$@"; }
 
 # A sub-command for one printer: app_printer NAME SUB ARGS...
 app_printer() {
@@ -78,6 +81,7 @@ app_start() {
   mkdir -p "$APP_DIR/spool"
   ${APP_WRAP:-} "$APP_DIR/$APP_NAME" server -o listen-hostname=localhost -o server-port="$APP_PORT" \
     -o state-file="$APP_DIR/state" -o spool-directory="$APP_DIR/spool" -o log-file="$APP_DIR/log" \
+    -o file-device-folder="$APP_DIR" \
     -o log-level="${APP_LOG_LEVEL:-info}" "$@" >"$APP_DIR/stdout" 2>&1 &
   APP_PID=$!
   if ! app_wait_ready; then
