@@ -104,13 +104,76 @@ app_stop() {
   rm -f "$(app_socket)"
 }
 
-# Runs `command...` when the test exits.
+# app_create_printer AS URI NAME DEVICE: Create-Printer of NAME on DEVICE
+# sent by ipptool as user AS; prints the status-code the server answered
+# (ipptool reports HTTP refusals as IPP status codes too).
+app_create_printer() {
+  local as=$1 uri=$2 name=$3 device=$4 file="$APP_DIR/create-printer.test"
+  [ -f "$file" ] || { cat >"$file" && chmod 0644 "$file"; } <<'EOF'
+{
+	NAME "Create-Printer $name on $device"
+	OPERATION Create-Printer
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri system-uri $uri
+	ATTR keyword printer-service-type print
+	ATTR uri smi55357-device-uri $device
+	ATTR keyword smi55357-driver qmx415u
+	GROUP printer-attributes-tag
+	ATTR name printer-name $name
+	STATUS successful-ok
+}
+EOF
+  runuser -u "$as" -- env HOME="${APP_CLIENT_HOME:-/nonexistent}" ipptool -tv ${APP_IPPTOOL_OPTIONS:-} \
+    -d name="$name" -d device="$device" "$uri" "$file" 2>&1 | sed -n 's/^ *status-code = \([^ ]*\).*/\1/p' | head -1
+}
+
+# Runs `command...` when the test exits (the latest first).
 app_on_exit() { APP_CLEANUPS+=("$*"); }
+
+# Tries `command...` a few times: useradd and its kin fail while another
+# process holds the user database's lock.
+app_retry() {
+  for _ in 1 2 3 4 5; do
+    "$@" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# app_user NAME GROUP: a user of the test's own (no home, no shell) in
+# GROUP, with a random password in $APP_USER_PASSWORD. Removed on exit.
+# Root only: false otherwise.
+app_user() {
+  local name=$1 group=$2
+  [ "$(id -u)" = 0 ] || return 1
+  APP_USER_PASSWORD="pw$RANDOM$RANDOM$RANDOM"
+  app_retry useradd --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin --no-user-group \
+    --gid "$group" "$name" || return 1
+  app_on_exit "app_retry userdel $name"
+  app_retry app_set_password "$name" "$APP_USER_PASSWORD"
+}
+
+app_set_password() { chpasswd <<<"$1:$2"; }
+
+# app_admin: an admin group of the test's own and a member of it, for a
+# server started with -o admin-group="$APP_ADMIN_GROUP": sets
+# $APP_ADMIN_GROUP, $APP_ADMIN_USER, $APP_ADMIN_PASSWORD. Root only.
+app_admin() {
+  [ "$(id -u)" = 0 ] || return 1
+  APP_ADMIN_GROUP="qmxa$$"
+  APP_ADMIN_USER="qmxu$$"
+  app_retry groupadd "$APP_ADMIN_GROUP" || return 1
+  app_on_exit "app_retry groupdel $APP_ADMIN_GROUP"
+  app_user "$APP_ADMIN_USER" "$APP_ADMIN_GROUP" || return 1
+  APP_ADMIN_PASSWORD=$APP_USER_PASSWORD
+}
 
 app_cleanup() {
   local status=$?
-  local c
-  for c in "${APP_CLEANUPS[@]}"; do eval "$c"; done
+  local i
+  for ((i = ${#APP_CLEANUPS[@]} - 1; i >= 0; i--)); do eval "${APP_CLEANUPS[i]}"; done  # last made, first gone
   app_stop
   if [ $status -ne 0 ] && [ -f "$APP_DIR/log" ]; then
     echo "--- end of the server's log ---" >&2
