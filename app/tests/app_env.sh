@@ -105,8 +105,9 @@ app_stop() {
 }
 
 # app_create_printer AS URI NAME DEVICE: Create-Printer of NAME on DEVICE
-# sent by ipptool as user AS; prints the status-code the server answered
-# (ipptool reports HTTP refusals as IPP status codes too).
+# sent by ipptool as user AS (through $APP_CLIENT_WRAP, when set); prints
+# the status-code the server answered (ipptool reports HTTP refusals as
+# IPP status codes too).
 app_create_printer() {
   local as=$1 uri=$2 name=$3 device=$4 file="$APP_DIR/create-printer.test"
   [ -f "$file" ] || { cat >"$file" && chmod 0644 "$file"; } <<'EOF'
@@ -125,7 +126,7 @@ app_create_printer() {
 	STATUS successful-ok
 }
 EOF
-  runuser -u "$as" -- env HOME="${APP_CLIENT_HOME:-/nonexistent}" ipptool -tv ${APP_IPPTOOL_OPTIONS:-} \
+  ${APP_CLIENT_WRAP:-} runuser -u "$as" -- env HOME="${APP_CLIENT_HOME:-/nonexistent}" ipptool -tv \
     -d name="$name" -d device="$device" "$uri" "$file" 2>&1 | sed -n 's/^ *status-code = \([^ ]*\).*/\1/p' | head -1
 }
 
@@ -173,8 +174,8 @@ app_admin() {
 app_cleanup() {
   local status=$?
   local i
+  app_stop  # first: the server may run as a user of the test's own
   for ((i = ${#APP_CLEANUPS[@]} - 1; i >= 0; i--)); do eval "${APP_CLEANUPS[i]}"; done  # last made, first gone
-  app_stop
   if [ $status -ne 0 ] && [ -f "$APP_DIR/log" ]; then
     echo "--- end of the server's log ---" >&2
     tail -n 40 "$APP_DIR/log" >&2
