@@ -21,6 +21,7 @@ namespace {
 constexpr int kMaxJobFiles = 999999;
 constexpr mode_t kFileMode = 0600;  // receipts are the server's user's alone
 constexpr const char* kPapplFileScheme = "file";
+constexpr const char* kPapplProbeUri = "socket://localhost";  // any scheme of PAPPL's own but file:
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr int kNewFileFlags = O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 // O_NONBLOCK: should a FIFO take a file's place after it was looked at,
@@ -333,6 +334,9 @@ void endFileDeviceJob(pappl_device_t* device) {
 }
 
 void addFileDeviceScheme() {
+  // PAPPL adds its own schemes (usb, socket, ...) when its device calls
+  // are first used, and only while it knows none: not after this one.
+  papplDeviceIsSupported(kPapplProbeUri);
   papplDeviceAddScheme(kFileScheme, PAPPL_DEVTYPE_FILE, nullptr, openDevice, closeDevice, readDevice, writeDevice,
                        deviceStatus, nullptr);
 }

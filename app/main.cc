@@ -291,7 +291,7 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     std::fprintf(stderr, "%s: cannot create the server\n", kProgram);
     return nullptr;
   }
-  app::addFileDeviceScheme();  // after papplSystemCreate, which sets up PAPPL's own schemes
+  app::addFileDeviceScheme();
   // The sub-commands' local socket is added by runServer.
   if (!papplSystemAddListeners(system, hostname == "*" ? nullptr : hostname.c_str())) {
     std::fprintf(stderr, "%s: cannot listen on %s:%d\n", kProgram, hostname.c_str(), port);
