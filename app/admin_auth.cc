@@ -23,6 +23,7 @@ constexpr int kGroupsGuess = 64;
 constexpr std::size_t kPasswdBufferSize = 16384;
 constexpr int kPamFlags = PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK;
 constexpr const char* kNoPamService = "none";  // as PAPPL spells it
+constexpr const char* kRequestingUser = "requesting-user-name";
 
 const gid_t kNoGroupId = static_cast<gid_t>(-1);
 
@@ -130,8 +131,22 @@ bool fromNetwork(pappl_client_t* client) {
 
 bool canCheckPasswords(const std::string& service) { return !service.empty() && service != kNoPamService; }
 
+// PAPPL 1.3 lets a job's owner act on it (Get-Job-Attributes, Cancel-Job,
+// ...) when the connection's user name is the job's, and with an
+// authentication callback sets that name only by authenticating. A
+// printing client is taken for the user it names, as PAPPL names the
+// owner of the job it makes (and as CUPS takes local clients).
+void takeRequestingUser(pappl_client_t* client) {
+  ipp_t* request = papplClientGetRequest(client);
+  ipp_attribute_t* name = request != nullptr ? ippFindAttribute(request, kRequestingUser, IPP_TAG_NAME) : nullptr;
+  papplClientSetUsername(client, name != nullptr ? ippGetString(name, 0, nullptr) : nullptr);
+}
+
 http_status_t decide(pappl_client_t* client, const char* group, gid_t groupId, const AdminPolicy& policy) {
-  if (group == nullptr) return HTTP_STATUS_CONTINUE;  // printing; PAPPL has asked for TLS where it wants it
+  if (group == nullptr) {  // printing; PAPPL has asked for TLS where it wants it
+    takeRequestingUser(client);
+    return HTTP_STATUS_CONTINUE;
+  }
   if (isAdministration(client, group) && fromNetwork(client) && !policy.remoteAdmin) {
     papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Administration from another host refused (remote-admin is off).");
     return HTTP_STATUS_FORBIDDEN;
@@ -148,6 +163,7 @@ http_status_t decide(pappl_client_t* client, const char* group, gid_t groupId, c
     return HTTP_STATUS_FORBIDDEN;
   }
   papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Authenticated '%s' for group '%s'.", user.c_str(), group);
+  papplClientSetUsername(client, user.c_str());
   return HTTP_STATUS_CONTINUE;
 }
 
