@@ -20,6 +20,7 @@ constexpr const char* kBasicPrefix = "Basic ";
 constexpr const char* kDefaultAdminGroup = "lpadmin";  // Debian's printing administrators, as CUPS has them
 constexpr int kCredentialsSize = 1024;
 constexpr int kGroupsGuess = 64;
+constexpr std::size_t kGroupNameSize = 256;
 constexpr std::size_t kPasswdBufferSize = 16384;
 constexpr int kPamFlags = PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK;
 constexpr const char* kNoPamService = "none";  // as PAPPL spells it
@@ -119,7 +120,7 @@ bool isMember(const std::string& user, gid_t group) {
 }
 
 bool isAdministration(pappl_client_t* client, const char* group) {
-  char adminGroup[256] = "";
+  char adminGroup[kGroupNameSize] = "";
   return papplSystemGetAdminGroup(papplClientGetSystem(client), adminGroup, sizeof adminGroup) != nullptr &&
          std::strcmp(group, adminGroup) == 0;
 }
@@ -175,22 +176,31 @@ http_status_t authorize(pappl_client_t* client, const char* group, gid_t groupId
   }
 }
 
-bool groupExists(const char* name) {
+gid_t groupIdOf(const char* name) {
   group entry{};
   group* found = nullptr;
   std::vector<char> buffer(kPasswdBufferSize);
-  return getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr;
+  if (getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return kNoGroupId;
+  return found->gr_gid;
 }
 
 }  // namespace
 
 void setAdminPolicy(pappl_system_t* system, const AdminPolicy* policy, const std::string& group) {
   std::string name = group;
-  char saved[256] = "";
+  char saved[kGroupNameSize] = "";
   if (name.empty() && papplSystemGetAdminGroup(system, saved, sizeof saved) != nullptr) name = saved;
-  if (name.empty()) name = groupExists(kDefaultAdminGroup) ? kDefaultAdminGroup : kNoAdminGroup;
+  if (name.empty()) name = groupIdOf(kDefaultAdminGroup) != kNoGroupId ? kDefaultAdminGroup : kNoAdminGroup;
   papplSystemSetAdminGroup(system, name.c_str());
   papplSystemSetAuthCallback(system, kAuthScheme, authorize, const_cast<AdminPolicy*>(policy));
+}
+
+gid_t adminGroupId(pappl_system_t* system) {
+  char name[kGroupNameSize] = "";
+  if (papplSystemGetAdminGroup(system, name, sizeof name) == nullptr || std::strcmp(name, kNoAdminGroup) == 0) {
+    return kNoGroupId;
+  }
+  return groupIdOf(name);
 }
 
 }  // namespace app

@@ -39,6 +39,9 @@ struct AdminPolicy {
 // when it exists, else none.
 void setAdminPolicy(pappl_system_t* system, const AdminPolicy* policy, const std::string& group);
 
+// The admin group's id, or (gid_t)-1 for none.
+gid_t adminGroupId(pappl_system_t* system);
+
 }  // namespace app
 
 #endif  // QMX_APP_ADMIN_AUTH_H_

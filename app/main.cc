@@ -2,7 +2,6 @@
 // receipt printer it is given (USB, socket://host:port, prnfile:///path), a
 // web page to set it up, and PAPPL's standard sub-commands to run and
 // drive it.
-#include <grp.h>
 #include <pappl/pappl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "app/admin_auth.h"
@@ -72,7 +72,8 @@ Options:
   -o NAME=VALUE    Option (add, modify, server, submit).
   -u URI           ipp: or ipps: URI of the printer or server.
   -v DEVICE-URI    usb:, socket://HOST:PORT or prnfile:///PATH (add/modify);
-                   prnfile:///FOLDER/ writes one file per job.
+                   prnfile:///FOLDER/ writes one file per job; both inside
+                   the server's file-device-folder.
   --help           This text.
   --version        The version.
 
@@ -228,9 +229,10 @@ bool fillCheckedDriverData(pappl_system_t* system, const char* driverName, const
 // with root's rights put aside for the call, so only its URIs change.
 bool setServerName(pappl_system_t* system, const std::string& name) {
   const bool root = geteuid() == 0;
+  const gid_t group = getegid();
   if (root && (setegid(kNobody) != 0 || seteuid(kNobody) != 0)) return false;
   papplSystemSetHostName(system, name.c_str());
-  return !root || (seteuid(0) == 0 && setegid(0) == 0);
+  return !root || (seteuid(0) == 0 && setegid(group) == 0);
 }
 
 // What an earlier version left readable by others (the state file holds
@@ -239,14 +241,6 @@ void keepToOwner(const std::string& path, mode_t mode) {
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0 || st.st_uid != geteuid()) return;
   if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && (st.st_mode & ~mode & 0777) != 0) chmod(path.c_str(), mode);
-}
-
-gid_t adminGroupId(pappl_system_t* system) {
-  char name[256] = "";
-  if (papplSystemGetAdminGroup(system, name, sizeof name) == nullptr || std::strcmp(name, app::kNoAdminGroup) == 0)
-    return static_cast<gid_t>(-1);
-  const group* entry = getgrnam(name);  // before any thread starts
-  return entry != nullptr ? entry->gr_gid : static_cast<gid_t>(-1);
 }
 
 // Lives as long as the process: PAPPL's authentication callback reads it.
@@ -318,12 +312,7 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
 
 // `server`: the system, its local socket, run until shut down. Files the
 // server makes are its user's alone, whatever umask it was started with.
-int runServer(const char* baseName, int count, cups_option_t* options, int fileCount, char** /*files*/,
-              void* /*context*/) {
-  if (fileCount > 0) {
-    std::fprintf(stderr, "%s: %s takes no files\n", kProgram, kServerCommand);
-    return 1;
-  }
+int serve(const char* baseName, int count, cups_option_t* options) {
   umask(kServerUmask);
   pappl_system_t* system = createSystem(count, options, nullptr);
   if (system == nullptr) return 1;
@@ -333,7 +322,7 @@ int runServer(const char* baseName, int count, cups_option_t* options, int fileC
   papplSystemSetVersions(system, 1, &version);
   const std::string socket = option(count, options, "local-socket", app::defaultLocalSocket(baseName, getuid()));
   std::string why;
-  if (!app::addLocalListener(system, socket, adminGroupId(system), &why)) {
+  if (!app::addLocalListener(system, socket, app::adminGroupId(system), &why)) {
     std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
     papplSystemDelete(system);
     return 1;
@@ -342,6 +331,20 @@ int runServer(const char* baseName, int count, cups_option_t* options, int fileC
   papplSystemDelete(system);
   app::removeLocalSocket(socket);
   return 0;
+}
+
+int runServer(const char* baseName, int count, cups_option_t* options, int fileCount, char** /*files*/,
+              void* /*context*/) {
+  if (fileCount > 0) {
+    std::fprintf(stderr, "%s: %s takes no files\n", kProgram, kServerCommand);
+    return 1;
+  }
+  try {
+    return serve(baseName, count, options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    return 1;
+  }
 }
 
 bool printDevice(const char* info, const char* uri, const char* id, void* /*context*/) {
