@@ -11,7 +11,8 @@
 # - inside the file-device folder, whatever sits at a printer's path (a
 #   link out of the folder, a FIFO, a device node, someone else's file, a
 #   second name of a file) is never written through, and printing goes on;
-# - started with umask 000, the server's files are still its own alone.
+# - started with umask 000, the server's files are still its own alone;
+# - the machine's name (/etc/hostname, the host name) stays as it was.
 #
 # Nothing appears under /etc (in a folder the test makes there, nor beside
 # it). Needs root (users of the test's own, runuser); otherwise a skip.
@@ -168,4 +169,25 @@ done
 found=$(find "$D/spool" -perm /077 | head -1)
 [ -z "$found" ] || fail "spool file $found is readable by others"
 echo "ok - job file, state file, log and spool are the server's alone, started with umask 000"
+
+# ---- The machine's name -------------------------------------------------------
+# A second server, in mount and host-name namespaces of its own where
+# /etc/hostname is a file of the test's: PAPPL 1.3 writes the server name
+# there and into the host name when it may.
+echo test-machine >"$D/hostname"
+mkdir "$D/second"
+port=$(app_free_port) || fail "no free port"
+unshare --mount --uts --propagation private bash -c '
+  mount --bind "$1" /etc/hostname && hostname test-machine || exit 2
+  "$2" server -o listen-hostname=localhost -o server-port="$3" -o state-file="$4/state" \
+    -o spool-directory="$4/spool" -o log-file="$4/log" -o local-socket="$4/socket" &
+  pid=$!
+  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$3") 2>/dev/null && break; sleep 0.1; done
+  kill "$pid"
+  wait "$pid"
+  echo "$(hostname) $(cat /etc/hostname)"' _ "$D/hostname" "$D/$APP_NAME" "$port" "$D/second" >"$D/names" 2>&1 ||
+  fail "namespaces for the second server: $(cat "$D/names")"
+[ "$(cat "$D/names")" = "test-machine test-machine" ] || fail "the server renamed the machine: $(cat "$D/names")"
+grep -q "localhost:$port" "$D/second/log" || fail "the second server did not run"
+echo "ok - a server run by root leaves /etc/hostname and the host name alone"
 echo "access_test: all passed"
