@@ -180,7 +180,7 @@ port=$(app_free_port) || fail "no free port"
 unshare --mount --uts --propagation private bash -c '
   mount --bind "$1" /etc/hostname && hostname test-machine || exit 2
   "$2" server -o listen-hostname=localhost -o server-port="$3" -o state-file="$4/state" \
-    -o spool-directory="$4/spool" -o log-file="$4/log" -o local-socket="$4/socket" &
+    -o spool-directory="$4/spool" -o log-file="$4/log" -o local-socket="$4/socket" >"$4/stdout" 2>&1 &
   pid=$!
   for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$3") 2>/dev/null && break; sleep 0.1; done
   kill "$pid"
