@@ -1,11 +1,14 @@
-// Printing into files: prnfile:///PATH appends each job to a file (as on a
-// roll of paper), prnfile:///DIR/ writes a new file per job into that
-// folder (job-000001.prn, ...), prnfile:///dev/... writes to a character
-// device.
+// Printing into files, inside one folder the administrator names (server
+// option file-device-folder): prnfile:///FOLDER/NAME appends each job to a
+// file of the server's own, prnfile:///FOLDER/SUB/ writes a new file per job
+// into that folder (job-000001.prn, ...). Without a folder, prnfile: is
+// refused. Files are created owner-only; links, FIFOs and device nodes are
+// never opened, and no path leaves the folder.
 //
-// Not file:, which PAPPL 1.3 keeps for itself: its own file: device is one
-// that papplDeviceIsSupported() refuses, so Create-Printer turns file: URIs
-// away, and papplDeviceAddScheme() cannot take the name over.
+// Not file:, which PAPPL 1.3 keeps for itself and opens wherever the
+// server's user may write (for root: anywhere), truncating what is there;
+// papplDeviceAddScheme() cannot take the name over, so printers on file:
+// are refused when they are set up (deviceUriAllowed).
 #ifndef QMX_APP_FILE_DEVICE_H_
 #define QMX_APP_FILE_DEVICE_H_
 
@@ -15,10 +18,20 @@
 
 namespace app {
 
+inline constexpr const char* kFileScheme = "prnfile";
+
+// Names the folder prnfile: devices write into; "" for none. Once, before
+// the server starts. False with *why set when `folder` is not an absolute
+// path to a folder.
+bool setFileDeviceFolder(const std::string& folder, std::string* why);
+
 // Registers the scheme with PAPPL; once, before the server starts.
 void addFileDeviceScheme();
 
-inline constexpr const char* kFileScheme = "prnfile";
+// Whether a printer may be set up on `uri`: never file:, prnfile: only
+// inside the folder; every other scheme is PAPPL's to judge. False with
+// *why set.
+bool deviceUriAllowed(const char* uri, std::string* why);
 
 // Ends the job's file of a folder device, so that the next job writes a
 // file of its own; any other device is left alone. The driver calls it at

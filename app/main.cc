@@ -12,12 +12,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <utility>
 
+#include "app/admin_auth.h"
 #include "app/driver.h"
 #include "app/file_device.h"
 #include "app/ipp_options.h"
+#include "app/local_socket.h"
+#include "app/service_user.h"
 #include "frontend/print_options.h"
 
 namespace {
@@ -30,13 +34,24 @@ constexpr int kDefaultPort = 8000;
 #define QMX_INSTALLED_FILTER "/usr/lib/cups/filter/rastertoqmx415u"
 #endif
 constexpr const char* kFilterName = "rastertoqmx415u";
-constexpr const char* kWorkerUser = "qmx415u";   // the service's own user, when the package made it
-constexpr const char* kFallbackWorkerUser = "nobody";
-constexpr int kDefaultWorkerTimeout = 60;        // seconds
+// A worker of a server run as root owns nothing: not the service's files, nor
+// its socket.
+constexpr const char* kDefaultWorkerUser = "nobody";
+constexpr int kDefaultWorkerTimeout = 60;  // seconds
 // What a worker may read from the server's environment: the plug-in's own
 // settings and the sanitizers' of a test build.
 constexpr const char* kWorkerEnvironment[] = {"QMX415U_PLUGIN", "QMX415U_DEBUG", "QMX415U_INI_DIR",
                                               "ASAN_OPTIONS",   "UBSAN_OPTIONS", "LSAN_OPTIONS"};
+constexpr const char* kServerCommand = "server";
+// `server` is PAPPL's own sub-command, which would add a local socket
+// anyone may administer through; main() hands it to runServer under
+// this name.
+constexpr const char* kOwnServerCommand = "run-server";
+constexpr const char* kOptionsWithValue = "dhjmnotuv";  // papplMainloop's: -d PRINTER, ...
+constexpr mode_t kServerUmask = 077;
+constexpr mode_t kOwnerOnlyFile = 0600;
+constexpr mode_t kOwnerOnlyFolder = 0700;
+constexpr uid_t kNobody = 65534;  // the kernel's overflow uid and gid: nobody, nogroup
 
 constexpr const char* kUsage = R"(Usage: qmx415u-app SUB-COMMAND [OPTIONS] [FILENAME]
        qmx415u-app [OPTIONS] FILENAME          (submit FILENAME)
@@ -70,7 +85,8 @@ Options:
   -o NAME=VALUE    Option (add, modify, server, submit).
   -u URI           ipp: or ipps: URI of the printer or server.
   -v DEVICE-URI    usb:, socket://HOST:PORT or prnfile:///PATH (add/modify);
-                   prnfile:///FOLDER/ writes one file per job.
+                   prnfile:///FOLDER/ writes one file per job; both inside
+                   the server's file-device-folder.
   --help           This text.
   --version        The version.
 
@@ -86,12 +102,21 @@ Server options (-o with `server`):
                          else $TMPDIR/qmx415u-app<uid>.d)
   log-file=FILE          - for standard error (default), syslog, or a file
   log-level=LEVEL        debug, info (default), warn, error, fatal
-  remote-admin=true      allow setting up printers from other hosts
+  file-device-folder=DIR prnfile: devices write only inside DIR (default:
+                         none, and prnfile: is refused)
+  admin-group=GROUP      who may set printers up, with their password, besides
+                         root and the server's user (default: lpadmin, else none)
+  auth-service=SERVICE   PAM service checking those passwords (default:
+                         qmx415u-app)
+  remote-admin=true      allow setting printers up from other hosts (over TLS)
   worker-user=USER       who runs each job's worker when the server runs as
-                         root (default: qmx415u, else nobody)
+                         root (default: nobody)
   worker-timeout=SECONDS a worker that shows no sign of life for this long
                          is stopped and its job aborted (default 60)
-  admin-group=GROUP, auth-service=SERVICE   who may set printers up (PAM)
+  local-socket=PATH      the socket the sub-commands use (default:
+                         /run/qmx415u-app.sock for root, else
+                         $TMPDIR/qmx415u-app<uid>.sock); only the server's user
+                         (root: and the admin group) may connect
   tls=false              no TLS (default: TLS as PAPPL offers it)
 
 Job options (-o with `submit`, or IPP job attributes): media (80 mm wide,
@@ -199,6 +224,42 @@ bool savePutOffState(pappl_system_t* system, void* context) {
   return true;  // keep the timer
 }
 
+// Printers are set up only on devices the app allows (app/file_device.h):
+// PAPPL creates a printer on whatever URI Create-Printer or the web page
+// names, and reads the saved state through the same path.
+bool fillCheckedDriverData(pappl_system_t* system, const char* driverName, const char* deviceUri,
+                           const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attrs, void* context) {
+  try {
+    std::string why;
+    if (!app::deviceUriAllowed(deviceUri, &why)) {
+      papplLog(system, PAPPL_LOGLEVEL_ERROR, "Refused device: %s", why.c_str());
+      return false;
+    }
+  } catch (...) {
+    return false;
+  }
+  return app::fillDriverData(system, driverName, deviceUri, deviceId, data, attrs, context);
+}
+
+// PAPPL 1.3's papplSystemSetHostName also writes /etc/hostname and
+// renames the machine when it can: a server run by root names itself
+// with root's rights put aside for the call, so only its URIs change.
+bool setServerName(pappl_system_t* system, const std::string& name) {
+  const bool root = geteuid() == 0;
+  const gid_t group = getegid();
+  if (root && (setegid(kNobody) != 0 || seteuid(kNobody) != 0)) return false;
+  papplSystemSetHostName(system, name.c_str());
+  return !root || (seteuid(0) == 0 && setegid(group) == 0);
+}
+
+// What an earlier version left readable by others (the state file holds
+// the web password hash PAPPL may save) becomes the owner's alone.
+void keepToOwner(const std::string& path, mode_t mode) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || st.st_uid != geteuid()) return;
+  if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && (st.st_mode & ~mode & 0777) != 0) chmod(path.c_str(), mode);
+}
+
 // The raster filter beside this program (a build tree), else the installed one.
 std::string workerProgram() {
   char self[4096];
@@ -245,13 +306,10 @@ bool configureWorkers(int count, cups_option_t* options) {
     return false;
   }
   if (geteuid() == 0) {
-    const std::string chosen = option(count, options, "worker-user", "");
+    const std::string chosen = option(count, options, "worker-user", kDefaultWorkerUser);
     app::RunAs user;
-    const bool found = chosen.empty() ? lookUpUser(kWorkerUser, &user) || lookUpUser(kFallbackWorkerUser, &user)
-                                      : lookUpUser(chosen, &user);
-    if (!found || user.uid == 0) {
-      std::fprintf(stderr, "%s: no unprivileged user to run job workers as ('%s')\n", kProgram,
-                   chosen.empty() ? kFallbackWorkerUser : chosen.c_str());
+    if (!lookUpUser(chosen, &user) || user.uid == 0) {
+      std::fprintf(stderr, "%s: no unprivileged user '%s' to run job workers as\n", kProgram, chosen.c_str());
       return false;
     }
     config.runAs = user;
@@ -273,7 +331,13 @@ bool configureWorkers(int count, cups_option_t* options) {
   return true;
 }
 
-// The server: listeners, drivers, the saved printers.
+// Lives as long as the process: PAPPL's authentication callback reads it.
+app::AdminPolicy& adminPolicy() {
+  static app::AdminPolicy policy;
+  return policy;
+}
+
+// The server: listeners, drivers, the saved printers, who administers it.
 pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*/) {
   const std::string hostname = option(count, options, "listen-hostname", "localhost");
   const std::string portText = option(count, options, "server-port", std::to_string(kDefaultPort));
@@ -283,34 +347,46 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     return nullptr;
   }
   if (!configureWorkers(count, options)) return nullptr;
+  std::string why;
+  if (!app::setFileDeviceFolder(option(count, options, "file-device-folder", ""), &why)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
+    return nullptr;
+  }
   const std::string spoolDir = option(count, options, "spool-directory", defaultSpoolDir());
   const std::string logFile = option(count, options, "log-file", "-");
   stateFile() = option(count, options, "state-file", defaultStateFile());
+  keepToOwner(stateFile(), kOwnerOnlyFile);
+  keepToOwner(spoolDir, kOwnerOnlyFolder);
+  keepToOwner(logFile, kOwnerOnlyFile);
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
                               PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_WEB_TLS;
-  if (isTrue(option(count, options, "remote-admin", "false"))) soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
+  app::AdminPolicy& policy = adminPolicy();
+  policy.remoteAdmin = isTrue(option(count, options, "remote-admin", "false"));
+  if (policy.remoteAdmin) soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
   if (option(count, options, "tls", "true") == "false") soptions |= PAPPL_SOPTIONS_NO_TLS;
-  const std::string authService = option(count, options, "auth-service", "");
+  policy.pamService = option(count, options, "auth-service", kProgram);
 
   pappl_system_t* system = papplSystemCreate(soptions, kProgram, port, "_print,_universal", spoolDir.c_str(),
                                              logFile.c_str(), logLevel(option(count, options, "log-level", "info")),
-                                             authService.empty() ? nullptr : authService.c_str(), false);
+                                             policy.pamService.c_str(), false);
   if (system == nullptr) {
     std::fprintf(stderr, "%s: cannot create the server\n", kProgram);
     return nullptr;
   }
-  app::addFileDeviceScheme();  // after papplSystemCreate, which sets up PAPPL's own schemes
-  const std::string adminGroup = option(count, options, "admin-group", "");
-  if (!adminGroup.empty()) papplSystemSetAdminGroup(system, adminGroup.c_str());
-  // The sub-commands' local socket is added by papplMainloop itself.
+  app::addFileDeviceScheme();
+  // The sub-commands' local socket is added by runServer.
   if (!papplSystemAddListeners(system, hostname == "*" ? nullptr : hostname.c_str())) {
     std::fprintf(stderr, "%s: cannot listen on %s:%d\n", kProgram, hostname.c_str(), port);
     papplSystemDelete(system);
     return nullptr;
   }
   const std::string serverName = option(count, options, "server-name", hostname == "*" ? "" : hostname);
-  if (!serverName.empty()) papplSystemSetHostName(system, serverName.c_str());
+  if (!serverName.empty() && !setServerName(system, serverName)) {
+    std::fprintf(stderr, "%s: cannot set the server name safely\n", kProgram);
+    papplSystemDelete(system);
+    return nullptr;
+  }
   papplSystemSetFooterHTML(system, kFooter);
   static const std::string labels = app::englishStrings();
   papplSystemAddStringsData(system, "/en.strings", "en", labels.c_str());
@@ -319,12 +395,50 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   // once more at every Get-Printer-Attributes while a strings resource
   // with a language exists, and clients then see the attribute repeated.
   papplSystemRemoveResource(system, "/en.strings");
-  papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, app::fillDriverData,
+  papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, fillCheckedDriverData,
                                nullptr);
   papplSystemLoadState(system, stateFile().c_str());
+  app::setAdminPolicy(system, &policy, option(count, options, "admin-group", ""));
   papplSystemSetSaveCallback(system, saveState, nullptr);
   papplSystemAddTimerCallback(system, 0, kSaveCheckSeconds, savePutOffState, nullptr);
   return system;
+}
+
+// `server`: the system, its local socket, run until shut down. Files the
+// server makes are its user's alone, whatever umask it was started with.
+int serve(const char* baseName, int count, cups_option_t* options) {
+  umask(kServerUmask);
+  pappl_system_t* system = createSystem(count, options, nullptr);
+  if (system == nullptr) return 1;
+  pappl_version_t version{};
+  papplCopyString(version.name, baseName, sizeof version.name);
+  papplCopyString(version.sversion, kVersion, sizeof version.sversion);
+  papplSystemSetVersions(system, 1, &version);
+  const std::string socket = option(count, options, "local-socket", app::defaultLocalSocket(baseName, getuid()));
+  std::string why;
+  if (!app::addLocalListener(system, socket, app::adminGroupId(system), &why)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
+    papplSystemDelete(system);
+    return 1;
+  }
+  papplSystemRun(system);
+  papplSystemDelete(system);
+  app::removeLocalSocket(socket);
+  return 0;
+}
+
+int runServer(const char* baseName, int count, cups_option_t* options, int fileCount, char** /*files*/,
+              void* /*context*/) {
+  if (fileCount > 0) {
+    std::fprintf(stderr, "%s: %s takes no files\n", kProgram, kServerCommand);
+    return 1;
+  }
+  try {
+    return serve(baseName, count, options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    return 1;
+  }
 }
 
 bool printDevice(const char* info, const char* uri, const char* id, void* /*context*/) {
@@ -355,6 +469,27 @@ int listDevices(int argc, char* argv[]) {
   return 0;
 }
 
+// Hands every `server` papplMainloop would take for its sub-command to
+// runServer, reading the arguments as it does: an option with a value
+// takes the next argument once per letter, a file name follows "--", the
+// argument after "-" is not an option.
+void takeServerCommand(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--") == 0) {
+      ++i;
+      continue;
+    }
+    if (std::strncmp(arg, "--", 2) == 0) continue;
+    if (arg[0] == '-' && arg[1] != '\0') {
+      if (std::strchr(kOptionsWithValue, arg[1]) != nullptr) i += static_cast<int>(std::strlen(arg)) - 1;
+      continue;
+    }
+    if (std::strcmp(arg, "-") == 0 && ++i >= argc) break;
+    if (std::strcmp(argv[i], kServerCommand) == 0) argv[i] = const_cast<char*>(kOwnServerCommand);
+  }
+}
+
 std::string baseNameOf(const char* path) {
   const char* slash = std::strrchr(path, '/');
   return slash != nullptr ? slash + 1 : path;
@@ -366,6 +501,7 @@ int main(int argc, char* argv[]) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed connection or device is an error, reported
   if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') baseName() = baseNameOf(argv[0]);
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) return listDevices(argc, argv);
+  takeServerCommand(argc, argv);
   return papplMainloop(argc, argv, kVersion, kFooter, app::driverCount(), app::drivers(), nullptr,
-                       app::fillDriverData, nullptr, nullptr, createSystem, usage, nullptr);
+                       fillCheckedDriverData, kOwnServerCommand, runServer, createSystem, usage, nullptr);
 }

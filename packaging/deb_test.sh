@@ -26,6 +26,17 @@ for path in ./usr/lib/cups/filter/rastertoqmx415u ./usr/share/ppd/qmx415u/qmx415
   check "holds $path" grep -qx -- "$path" <<<"$contents"
 done
 check "holds the plug-in library" grep -q "/qmx415u/libqmx415u.so$" <<<"$contents"
+if grep -qx ./usr/bin/qmx415u-app <<<"$contents"; then  # the printer application's service, when it is built
+  for path in ./usr/lib/systemd/system/qmx415u-app.service ./usr/lib/sysusers.d/qmx415u-app.conf \
+    ./usr/lib/tmpfiles.d/qmx415u-app.conf ./usr/lib/udev/rules.d/70-qmx415u-app.rules ./etc/pam.d/qmx415u-app; do
+    check "holds $path" grep -qx -- "$path" <<<"$contents"
+  done
+  control=$(dpkg-deb -I "$deb")
+  for part in postinst prerm postrm conffiles; do
+    check "has $part" grep -qE "^ +[0-9]+ bytes, +[0-9]+ lines +\*? +$part\b" <<<"$control"
+  done
+  check "depends on adduser" grep -qE "(^|, )adduser( |,|$)" <<<"$(dpkg-deb -f "$deb" Depends)"
+fi
 check "leaves the test tools out" bash -c '! grep -q "make-raster\|raster-check\|make-ppd" <<<"$1"' _ "$contents"
 depends=$(dpkg-deb -f "$deb" Depends)
 for need in cups cups-filters libc6 libcups2 libpng16-16; do

@@ -8,6 +8,9 @@
 #   app add -d NAME -m qmx415u -v socket://127.0.0.1:$SINK_PORT
 #   app_stop             # also done by the exit trap, with the sinks
 #
+# The server writes files only inside $APP_DIR (file-device-folder), and
+# is administered through its local socket, as the test's user.
+#
 # The program runs under a name of its own (a link), because papplMainloop
 # names its local socket after the program (/run/NAME.sock as root): tests
 # running side by side never share one.
@@ -32,17 +35,17 @@ app_socket() {
   if [ "$(id -u)" = 0 ]; then echo "/run/$APP_NAME.sock"; else echo "${TMPDIR:-/tmp}/$APP_NAME$(id -u).sock"; fi
 }
 
-# Runs a sub-command against the private server: app SUB ARGS...
-# (system-wide ones: add, status, shutdown, jobs of all printers).
-app() {
-  local sub=$1
-  shift
-  "$APP_DIR/$APP_NAME" "$sub" -u "$APP_URI" "$@"
+# A sub-command through the server's local socket, which administers it
+# without a password; never when the server is gone (papplMainloop would
+# start one of its own with the default files).
+app_local() {
+  [ -S "$(app_socket)" ] && kill -0 "$APP_PID" 2>/dev/null || { echo "app: no server" >&2; return 1; }
+  "$APP_DIR/$APP_NAME" "$@"
 }
 
-# A sub-command through the server's local socket (modify needs it: with
-# -u, papplMainloop sends the printer URI where the system's is expected).
-app_local() { "$APP_DIR/$APP_NAME" "$@"; }
+# Runs a sub-command against the private server: app SUB ARGS...
+# (system-wide ones: add, status, shutdown, jobs of all printers).
+app() { app_local "$@"; }
 
 # A sub-command for one printer: app_printer NAME SUB ARGS...
 app_printer() {
@@ -81,6 +84,7 @@ app_start() {
   mkdir -p "$APP_DIR/spool"
   ${APP_WRAP:-} "$APP_DIR/$APP_NAME" server -o listen-hostname=localhost -o server-port="$APP_PORT" \
     -o state-file="$APP_DIR/state" -o spool-directory="$APP_DIR/spool" -o log-file="$APP_DIR/log" \
+    -o file-device-folder="$APP_DIR" \
     -o log-level="${APP_LOG_LEVEL:-info}" "$@" >"$APP_DIR/stdout" 2>&1 &
   APP_PID=$!
   if ! app_wait_ready; then
@@ -176,14 +180,78 @@ make_pages() {
       -o "$APP_DIR/long.pwg" "$APP_DIR/noise.pbm"
 }
 
-# Runs `command...` when the test exits.
+# app_create_printer AS URI NAME DEVICE: Create-Printer of NAME on DEVICE
+# sent by ipptool as user AS (through $APP_CLIENT_WRAP, when set); prints
+# the status-code the server answered (ipptool reports HTTP refusals as
+# IPP status codes too).
+app_create_printer() {
+  local as=$1 uri=$2 name=$3 device=$4 file="$APP_DIR/create-printer.test"
+  [ -f "$file" ] || { cat >"$file" && chmod 0644 "$file"; } <<'EOF'
+{
+	NAME "Create-Printer $name on $device"
+	OPERATION Create-Printer
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri system-uri $uri
+	ATTR keyword printer-service-type print
+	ATTR uri smi55357-device-uri $device
+	ATTR keyword smi55357-driver qmx415u
+	GROUP printer-attributes-tag
+	ATTR name printer-name $name
+	STATUS successful-ok
+}
+EOF
+  ${APP_CLIENT_WRAP:-} runuser -u "$as" -- env HOME="${APP_CLIENT_HOME:-/nonexistent}" ipptool -tv \
+    -d name="$name" -d device="$device" "$uri" "$file" 2>&1 | sed -n 's/^ *status-code = \([^ ]*\).*/\1/p' | head -1
+}
+
+# Runs `command...` when the test exits (the latest first).
 app_on_exit() { APP_CLEANUPS+=("$*"); }
+
+# Tries `command...` a few times: useradd and its kin fail while another
+# process holds the user database's lock.
+app_retry() {
+  for _ in 1 2 3 4 5; do
+    "$@" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# app_user NAME GROUP: a user of the test's own (no home, no shell) in
+# GROUP, with a random password in $APP_USER_PASSWORD. Removed on exit.
+# Root only: false otherwise.
+app_user() {
+  local name=$1 group=$2
+  [ "$(id -u)" = 0 ] || return 1
+  APP_USER_PASSWORD="pw$RANDOM$RANDOM$RANDOM"
+  app_retry useradd --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin --no-user-group \
+    --gid "$group" "$name" || return 1
+  app_on_exit "app_retry userdel $name"
+  app_retry app_set_password "$name" "$APP_USER_PASSWORD"
+}
+
+app_set_password() { chpasswd <<<"$1:$2"; }
+
+# app_admin: an admin group of the test's own and a member of it, for a
+# server started with -o admin-group="$APP_ADMIN_GROUP": sets
+# $APP_ADMIN_GROUP, $APP_ADMIN_USER, $APP_ADMIN_PASSWORD. Root only.
+app_admin() {
+  [ "$(id -u)" = 0 ] || return 1
+  APP_ADMIN_GROUP="qmxa$$"
+  APP_ADMIN_USER="qmxu$$"
+  app_retry groupadd "$APP_ADMIN_GROUP" || return 1
+  app_on_exit "app_retry groupdel $APP_ADMIN_GROUP"
+  app_user "$APP_ADMIN_USER" "$APP_ADMIN_GROUP" || return 1
+  APP_ADMIN_PASSWORD=$APP_USER_PASSWORD
+}
 
 app_cleanup() {
   local status=$?
-  local c
-  for c in "${APP_CLEANUPS[@]}"; do eval "$c"; done
-  app_stop
+  local i c
+  app_stop  # first: the server may run as a user of the test's own
+  for ((i = ${#APP_CLEANUPS[@]} - 1; i >= 0; i--)); do eval "${APP_CLEANUPS[i]}"; done  # last made, first gone
   for c in "${APP_SINK_PIDS[@]}"; do sink_stop "$c"; done
   if [ $status -ne 0 ] && [ -f "$APP_DIR/log" ]; then
     echo "--- end of the server's log ---" >&2

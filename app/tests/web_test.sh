@@ -6,6 +6,10 @@
 # a network printer (socket://) that then prints. Screenshots go to OUT_DIR
 # (the README's picture is one).
 #
+# The printing defaults are administration: the browser signs in as a
+# member of an admin group of the test's own, which only root can make
+# (else that page is skipped, and the test reports a skip).
+#
 # usage: web_test.sh BIN_DIR OUT_DIR
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -15,7 +19,13 @@ D=$APP_DIR
 mkdir -p "$OUT"
 
 command -v chromium >/dev/null || fail "chromium is not installed (scripts/install-deps)"
-app_start || fail "server"
+SIGN_IN=""
+if app_admin; then
+  SIGN_IN="$APP_ADMIN_USER:$APP_ADMIN_PASSWORD@"
+  app_start -o admin-group="$APP_ADMIN_GROUP" || fail "server"
+else
+  app_start || fail "server"
+fi
 sink_start out || fail "sink"
 app add -d receipt -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
 
@@ -30,8 +40,8 @@ browser() {
     --user-data-dir="$profile" --window-size=1000,1200 "$@" "$url" 2>>"$D/chromium.log"
 }
 
-page() {  # NAME PATH
-  local name=$1 path=$2 url="http://localhost:$APP_PORT/$2"
+page() {  # NAME PATH [SIGN-IN]
+  local name=$1 path=$2 url="http://${3:-}localhost:$APP_PORT/$2"
   browser "$url" --dump-dom >"$D/$name.html" || fail "$name: the browser failed: $(tail -3 "$D/chromium.log")"
   browser "$url" --screenshot="$OUT/$name.png" >/dev/null || fail "$name: no screenshot"
   [ -s "$OUT/$name.png" ] || fail "$name: empty screenshot"
@@ -47,21 +57,27 @@ expect_in status "QMX415U 80 mm thermal receipt printer"
 expect_in status "Printing Defaults"
 echo "ok - status page names the printer"
 
-page printing-defaults receipt/printing
+if [ -z "$SIGN_IN" ]; then
+  echo "skip - printing defaults page: no admin user (not root)"
+  exit 77
+fi
+page printing-defaults receipt/printing "$SIGN_IN"
 expect_in printing-defaults "receipt"
 expect_in printing-defaults "Top margin of every page"
 expect_in printing-defaults 'name="top-margin"'
 expect_in printing-defaults "After the last page"
 expect_in printing-defaults "Shorten blank runs"
 echo "ok - printing defaults page shows the printer's options"
+
 # The add-printer form, as a browser posts it: the session value from the
 # page, a network printer by host and port.
-page add-printer addprinter
+page add-printer addprinter "$SIGN_IN"
 expect_in add-printer 'value="socket"'
-curl -s -c "$D/cookies" -o "$D/add.html" "http://localhost:$APP_PORT/addprinter" || fail "add-printer page"
+curl -s -u "$APP_ADMIN_USER:$APP_ADMIN_PASSWORD" -c "$D/cookies" -o "$D/add.html" \
+  "http://localhost:$APP_PORT/addprinter" || fail "add-printer page"
 session=$(sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' "$D/add.html" | head -1)
 [ -n "$session" ] || fail "the add-printer page has no form session"
-status=$(curl -s -b "$D/cookies" -o "$D/added.html" -w '%{http_code}' --data-urlencode "session=$session" \
+status=$(curl -s -u "$APP_ADMIN_USER:$APP_ADMIN_PASSWORD" -b "$D/cookies" -o "$D/added.html" -w '%{http_code}' --data-urlencode "session=$session" \
   --data-urlencode "printer_name=counter" --data-urlencode "driver_name=qmx415u" \
   --data-urlencode "device_uri=socket" --data-urlencode "hostname=127.0.0.1:$SINK_PORT" \
   "http://localhost:$APP_PORT/addprinter")

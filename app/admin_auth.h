@@ -1,0 +1,47 @@
+// Who may administer the server: add, modify and delete printers, the web
+// pages that do it, Create-Printer and the other system operations.
+//
+// PAPPL 1.3 asks in one place (_papplClientIsAuthorizedForGroup) and
+// leaves much to the application: whoever reaches the local socket may
+// (app/local_socket.h narrows who can); without an authentication callback
+// or service, any loopback client may, which let any local user set up a
+// printer that writes wherever root may; and it never looks at
+// PAPPL_SOPTIONS_WEB_REMOTE. It does ask network clients for TLS before it
+// asks the callback installed here, which decides:
+//
+//   printing (PAPPL names no group)     allowed, as PAPPL allows it
+//   administration from the network     refused unless remote-admin is on
+//   otherwise                           HTTP Basic, the password checked by
+//                                       PAM, for root, the server's own user
+//                                       or a member of the group PAPPL names
+//                                       (the admin group, a print group)
+//
+// The admin group is therefore always named (see kNoAdminGroup).
+#ifndef QMX_APP_ADMIN_AUTH_H_
+#define QMX_APP_ADMIN_AUTH_H_
+
+#include <pappl/pappl.h>
+
+#include <string>
+
+namespace app {
+
+// PAPPL's name for "no admin group": root and the server's user only.
+inline constexpr const char* kNoAdminGroup = "none";
+
+struct AdminPolicy {
+  std::string pamService;    // "" or "none": no password is ever right
+  bool remoteAdmin = false;  // administration from other hosts (over TLS)
+};
+
+// Makes `policy`, which must outlive the system, decide; and names the
+// admin group: `group`, else the one the saved state names, else lpadmin
+// when it exists, else none.
+void setAdminPolicy(pappl_system_t* system, const AdminPolicy* policy, const std::string& group);
+
+// The admin group's id, or (gid_t)-1 for none.
+gid_t adminGroupId(pappl_system_t* system);
+
+}  // namespace app
+
+#endif  // QMX_APP_ADMIN_AUTH_H_
