@@ -18,6 +18,9 @@
 APP_BIN_DIR=$(cd "${1:?bin folder}" && pwd)
 # Under LeakSanitizer, leaks inside PAPPL and libcups are not the app's.
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+# PAPPL is built without frame pointers: only the slow unwinder sees past
+# its frames to the exported function a suppression can name.
+export ASAN_OPTIONS="fast_unwind_on_malloc=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 APP_DIR=$(mktemp -d "${TMPDIR:-/tmp}/qmx415u-app-test.XXXXXX")
 APP_NAME="qmx415u-app-t$$"
 APP_PID=""
