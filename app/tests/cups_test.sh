@@ -41,7 +41,18 @@ EOF
 gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sOutputFile="$D/page.pdf" "$D/page.ps" || fail "making the PDF"
 printf 'Text through CUPS\n\n1 x tea      1.80\n1 x bun      2.10\n\nThank you\n' >"$D/note.txt"
 
+# The PDF alone first: an 80 x 120 mm page whose ink (a title at 300 pt
+# to a box at 120 pt) is 67 mm tall, printed with the queue's defaults.
+# CUPS lays it on the printer's 80 x 297 mm media; the app prints its ink,
+# not the page: the 1.5 mm top margin, the ink, the 12 mm feed before the
+# cut, and 3 mm for where the renderer puts the title's top.
+MOST_PAPER_MM=84
 lp -d receipt "$D/page.pdf" >/dev/null || fail "lp PDF"
+sink_wait jobs 1 || fail "the PDF never reached the printer"
+paper=$("$BIN/qmx415u-decode" "$D/jobs/conn-000001.prn" | sed -n 's/^paper: [0-9]* dot lines, \([0-9.]*\) mm/\1/p')
+awk -v p="${paper:-999}" -v most=$MOST_PAPER_MM 'BEGIN { exit !(p <= most) }' ||
+  fail "the PDF receipt took $paper mm of paper (its ink and margins come to $MOST_PAPER_MM mm)"
+echo "ok - a PDF receipt smaller than the media, with the queue's defaults: $paper mm of paper"
 lp -d receipt "$D/note.txt" >/dev/null || fail "lp text"
 
 # Both jobs leave CUPS and end in the app.

@@ -144,6 +144,20 @@ wait_job
 expect_same "submit JPEG, black-mark keep-trailing-blank" "$OUT" \
   -O BlackMark=True -O KeepTrailingBlank=True "$D/page-blocks-picture.png"
 
+# A picture smaller than the media: PAPPL centres it on the 297 mm page;
+# the blank head and tail are not printed (blank-ends=auto), so the receipt
+# takes the paper of the picture alone. As sent, the blank head is fed out
+# ahead of the picture (the plug-in still drops the last page's blank end).
+app_printer rp submit -o print-scaling=none "$D/small.png" >/dev/null || fail "submit small PNG"
+wait_job
+expect_same "PNG centred on 297 mm media prints the picture only" "$OUT" "$D/small-picture.png"
+app_printer rp submit -o print-scaling=none -o blank-ends=as-sent "$D/small.png" >/dev/null || fail "submit as sent"
+wait_job
+paper=$("$BIN/qmx415u-decode" "$OUT" | sed -n 's/^paper: \([0-9]*\) dot lines.*/\1/p')
+picture_end=$(( (MEDIA_LINES + PICTURE_LINES) / 2 ))
+[ "${paper:-0}" -ge $picture_end ] || fail "blank-ends=as-sent printed $paper lines, the picture ends at $picture_end"
+echo "ok - blank-ends=as-sent keeps the page's blank head ($paper dot lines of paper)"
+
 # A value out of range is refused, not printed with some other setting.
 if app_printer rp submit -o top-margin=999 "$D/receipt.pwg" >"$D/refused.txt" 2>&1; then
   wait_job
