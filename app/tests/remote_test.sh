@@ -95,8 +95,7 @@ web() {  # WHERE URL [curl options]: prints the HTTP status
   shift 2
   "$where" curl -sk -o /dev/null -w '%{http_code}' "$@" "$url"
 }
-# An administration page that lists no devices: PAPPL 1.3's add-printer
-# page aborts browsing DNS-SD without the D-Bus system bus.
+# An administration page (one that lists no devices, which takes a while).
 remote_page="https://$SERVER_ADDRESS:$PORT/config"
 loopback_page="http://127.0.0.1:$PORT/config"
 
