@@ -9,10 +9,11 @@
 # as root through the linked socket. Then purges the package and checks
 # that nothing of it is left. The package is purged on every exit.
 #
-# Root only, and only when the package and its user are not on the
-# machine already; otherwise a skip (exit 77).
+# Root only, only from a build for the package's prefix (as deb_test.sh),
+# and only when the package and its user are not on the machine already;
+# otherwise a skip (exit 77).
 #
-# Usage: deb_install_test.sh BUILD_DIR
+# Usage: deb_install_test.sh BUILD_DIR INSTALL_PREFIX PACKAGE_PREFIX
 set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd)
 PACKAGE=qmx415u
@@ -26,6 +27,10 @@ SKIP=77
 
 if [ "$(id -u)" != 0 ]; then
   echo "skip - needs root"
+  exit $SKIP
+fi
+if [ "${2:?install prefix}" != "${3:?package prefix}" ]; then
+  echo "skip - this build installs into $2; the package is built from a build for $3"
   exit $SKIP
 fi
 if dpkg-query -W -f='${Status}' "$PACKAGE" 2>/dev/null | grep -q installed || getent passwd "$USER_NAME" >/dev/null; then
