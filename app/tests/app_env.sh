@@ -106,6 +106,9 @@ app_stop() {
   done
   kill -KILL "$APP_PID" 2>/dev/null
   wait "$APP_PID" 2>/dev/null
+  # A server killed mid-job leaves its worker's folder (in /tmp when the
+  # worker runs as another user); the folder names the server.
+  rm -rf "${TMPDIR:-/tmp}/qmx415u-worker-$APP_PID".* /tmp/qmx415u-worker-"$APP_PID".*
   APP_PID=""
   rm -f "$(app_socket)"
 }
