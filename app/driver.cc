@@ -10,6 +10,7 @@
 
 #include "app/file_device.h"
 #include "app/ipp_options.h"
+#include "frontend/log_text.h"
 #include "frontend/print_options.h"
 
 namespace app {
@@ -61,7 +62,6 @@ WorkerConfig& workerConfig() {
 // Everything one job keeps between the callbacks.
 struct JobRun {
   JobActivity activity;
-  pappl_job_t* job = nullptr;
   std::unique_ptr<Worker> worker;
   cups_raster_t* raster = nullptr;
   std::size_t deviceBytesBefore = 0;
@@ -83,17 +83,13 @@ void finishRun(pappl_job_t* job) {
 
 // ---- Settings from the job and the printer ----------------------------------
 
-// The printer's default for `name` (its NAME-default), or null.
-std::string printerDefault(pappl_printer_t* printer, const std::string& name) {
-  ipp_t* attrs = papplPrinterGetDriverAttributes(printer);
-  std::string text;
-  if (ipp_attribute_t* attr = ippFindAttribute(attrs, (name + "-default").c_str(), IPP_TAG_ZERO)) {
-    char buffer[256];
-    ippAttributeString(attr, buffer, sizeof buffer);
-    text = buffer;
-  }
-  ippDelete(attrs);
-  return text;
+// The printer's default for `name` (its NAME-default) in `defaults`, or "".
+std::string printerDefault(ipp_t* defaults, const std::string& name) {
+  ipp_attribute_t* attr = ippFindAttribute(defaults, (name + "-default").c_str(), IPP_TAG_ZERO);
+  if (attr == nullptr) return {};
+  char buffer[256];
+  ippAttributeString(attr, buffer, sizeof buffer);
+  return buffer;
 }
 
 const char* vendorValue(const pappl_pr_options_t* options, const char* name) {
@@ -101,14 +97,12 @@ const char* vendorValue(const pappl_pr_options_t* options, const char* name) {
 }
 
 bool applyVendorOptions(pappl_job_t* job, const pappl_pr_options_t* options, frontend::PrintOptions* settings) {
-  pappl_printer_t* printer = papplJobGetPrinter(job);
+  // A copy of the printer's attributes, taken once: each copy takes the printer's lock.
+  const std::unique_ptr<ipp_t, decltype(&ippDelete)> defaults(
+      papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), ippDelete);
   for (const frontend::OptionSpec* option : vendorOptions()) {
-    std::string text;
-    if (const char* given = vendorValue(options, option->ippName)) {
-      text = given;
-    } else {
-      text = printerDefault(printer, option->ippName);
-    }
+    const char* given = vendorValue(options, option->ippName);
+    const std::string text = given != nullptr ? given : printerDefault(defaults.get(), option->ippName);
     if (text.empty()) continue;  // the factory value stands
     std::uint32_t value = 0;
     std::string why;
@@ -132,14 +126,10 @@ std::string filterOptions(const frontend::PrintOptions& settings) {
   return text;
 }
 
-// What the job's own texts may carry into the worker's command line.
-std::string plainText(const char* text, const char* fallback) {
-  std::string plain = text != nullptr && *text != '\0' ? text : fallback;
-  if (plain.size() > 255) plain.resize(255);
-  for (char& c : plain) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  }
-  return plain;
+// A job's own text on the worker's command line, escaped as every
+// filter message is; a name instead of nothing.
+std::string argumentText(const char* text, const char* fallback) {
+  return frontend::loggable(text != nullptr && *text != '\0' ? text : fallback);
 }
 
 // ---- The worker's side of the job -------------------------------------------
@@ -180,8 +170,8 @@ std::unique_ptr<Worker> startWorker(pappl_job_t* job, pappl_device_t* device, co
   const WorkerConfig& config = workerConfig();
   WorkerSetup setup;
   setup.program = config.program;
-  setup.arguments = {std::to_string(papplJobGetID(job)), plainText(papplJobGetUsername(job), "guest"),
-                     plainText(papplJobGetName(job), "untitled"), "1", filterOptions(settings)};
+  setup.arguments = {std::to_string(papplJobGetID(job)), argumentText(papplJobGetUsername(job), "guest"),
+                     argumentText(papplJobGetName(job), "untitled"), "1", filterOptions(settings)};
   setup.environment = config.environment;
   setup.folderParent = config.folderParent;
   setup.runAs = config.runAs;
@@ -262,7 +252,6 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     return false;
   }
   auto run = std::make_unique<JobRun>();
-  run->job = job;
   std::string error;
   run->worker = startWorker(job, device, settings, &error);
   if (!run->worker) {

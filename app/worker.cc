@@ -298,10 +298,15 @@ bool Worker::send(const void* bytes, std::size_t length) {
   return true;
 }
 
-bool Worker::awaitPage(unsigned page) {
+bool Worker::flushInput() {
   while (input_ >= 0 && inputStart_ < pendingInput_.size()) {
     if (!waitOnce(true)) return false;
   }
+  return true;
+}
+
+bool Worker::awaitPage(unsigned page) {
+  if (!flushInput()) return false;
   awaited_ = "PAGE: " + std::to_string(page) + " ";
   awaitedSeen_ = false;
   while (!awaitedSeen_ && messages_ >= 0 && waitOnce(false)) {
@@ -437,9 +442,7 @@ bool Worker::reap(int timeoutMs) {
 }
 
 WorkerOutcome Worker::finish() {
-  while (input_ >= 0 && inputStart_ < pendingInput_.size()) {
-    if (!waitOnce(true)) break;
-  }
+  flushInput();
   closeFd(input_);
   while ((output_ >= 0 || messages_ >= 0) && waitOnce(false)) {
   }

@@ -107,6 +107,7 @@ class Worker {
 
  private:
   Worker() = default;
+  bool flushInput();  // waits until the worker took every buffered byte
   bool writeInput();
   bool waitOnce(bool wantInput);
   void readOutput();

@@ -23,10 +23,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/app_env.sh" "${1:?bin folder}"
 BIN=$APP_BIN_DIR
 D=$APP_DIR
-if [ "$(id -u)" != 0 ]; then
-  echo "skip - needs root"
-  exit 77
-fi
+app_needs_root "users of its own, runuser"
 OUTSIDE="/etc/qmx415u-access-$$"
 mkdir -m 0755 "$OUTSIDE" || fail "mkdir $OUTSIDE"
 app_on_exit "rm -rf $OUTSIDE*"

@@ -212,6 +212,14 @@ EOF
     -d name="$name" -d device="$device" "$uri" "$file" 2>&1 | sed -n 's/^ *status-code = \([^ ]*\).*/\1/p' | head -1
 }
 
+# app_needs_root WHY: a test that cannot run without root ends as a skip
+# (exit 77, which ctest shows as one) for any other user.
+app_needs_root() {
+  [ "$(id -u)" = 0 ] && return 0
+  echo "skip - needs root ($1)"
+  exit 77
+}
+
 # Runs `command...` when the test exits (the latest first).
 app_on_exit() { APP_CLEANUPS+=("$*"); }
 

@@ -15,8 +15,7 @@ BIN=$APP_BIN_DIR
 D=$APP_DIR
 app_on_exit cupsd_stop
 
-# ctest shows exit 77 as a skip (SKIP_RETURN_CODE in app/CMakeLists.txt).
-[ "$(id -u)" = 0 ] || { echo "cups_test: needs root (a private cupsd); skipped"; exit 77; }
+app_needs_root "a private cupsd"
 
 app_start || fail "server"
 sink_start jobs || fail "sink"

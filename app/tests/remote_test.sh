@@ -21,10 +21,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/app_env.sh" "${1:?bin folder}"
 BIN=$APP_BIN_DIR
 D=$APP_DIR
-if [ "$(id -u)" != 0 ]; then
-  echo "skip - needs root"
-  exit 77
-fi
+app_needs_root "network namespaces, a user of its own"
 SERVER_ADDRESS=192.0.2.1  # TEST-NET-1, inside the test's namespaces only
 CLIENT_ADDRESS=192.0.2.2
 PREFIX=24
