@@ -10,6 +10,8 @@
 
 #include "app/file_device.h"
 #include "app/ipp_options.h"
+#include "app/job_options.h"
+#include "app/job_runner.h"
 #include "frontend/log_text.h"
 #include "frontend/print_options.h"
 
@@ -31,37 +33,8 @@ pappl_pr_driver_t kDrivers[] = {
     {kDriverName, kMakeAndModel, "MFG:QMX415U;MDL:80 mm receipt printer;CMD:QMX415U;", nullptr},
 };
 
-std::atomic<long long> lastJobMs{0};  // steady clock, when a job last started or ended
-std::atomic<int> jobsRunning{0};
-
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Counts a running job for as long as it lives (see jobsRecently).
-class JobActivity {
- public:
-  JobActivity() { note(1); }
-  ~JobActivity() { note(-1); }
-  JobActivity(const JobActivity&) = delete;
-  JobActivity& operator=(const JobActivity&) = delete;
-
- private:
-  static void note(int change) {
-    jobsRunning += change;
-    lastJobMs = nowMs();
-  }
-};
-
-WorkerConfig& workerConfig() {
-  static WorkerConfig config;
-  return config;
-}
-
 // Everything one job keeps between the callbacks.
 struct JobRun {
-  JobActivity activity;
   std::unique_ptr<Worker> worker;
   cups_raster_t* raster = nullptr;
   std::size_t deviceBytesBefore = 0;
@@ -79,51 +52,6 @@ JobRun* runOf(pappl_job_t* job) { return static_cast<JobRun*>(papplJobGetData(jo
 void finishRun(pappl_job_t* job) {
   delete runOf(job);
   papplJobSetData(job, nullptr);
-}
-
-// ---- Settings from the job and the printer ----------------------------------
-
-// The printer's default for `name` (its NAME-default) in `defaults`, or "".
-std::string printerDefault(ipp_t* defaults, const std::string& name) {
-  ipp_attribute_t* attr = ippFindAttribute(defaults, (name + "-default").c_str(), IPP_TAG_ZERO);
-  if (attr == nullptr) return {};
-  char buffer[256];
-  ippAttributeString(attr, buffer, sizeof buffer);
-  return buffer;
-}
-
-const char* vendorValue(const pappl_pr_options_t* options, const char* name) {
-  return cupsGetOption(name, options->num_vendor, options->vendor);
-}
-
-bool applyVendorOptions(pappl_job_t* job, const pappl_pr_options_t* options, frontend::PrintOptions* settings) {
-  // A copy of the printer's attributes, taken once: each copy takes the printer's lock.
-  const std::unique_ptr<ipp_t, decltype(&ippDelete)> defaults(
-      papplPrinterGetDriverAttributes(papplJobGetPrinter(job)), ippDelete);
-  for (const frontend::OptionSpec* option : vendorOptions()) {
-    const char* given = vendorValue(options, option->ippName);
-    const std::string text = given != nullptr ? given : printerDefault(defaults.get(), option->ippName);
-    if (text.empty()) continue;  // the factory value stands
-    std::uint32_t value = 0;
-    std::string why;
-    if (!readVendorValue(*option, text, &value, &why)) {
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Bad value: %s", why.c_str());
-      return false;
-    }
-    option->set(*settings, value);
-  }
-  return true;
-}
-
-// Every option as the filter reads it (Name=Value ...), so that the
-// worker's own defaults never decide anything.
-std::string filterOptions(const frontend::PrintOptions& settings) {
-  std::string text;
-  for (const frontend::OptionSpec& option : frontend::printOptions()) {
-    if (!text.empty()) text += ' ';
-    text += std::string(option.name) + "=" + frontend::valueKeyword(option, option.get(settings));
-  }
-  return text;
 }
 
 // A job's own text on the worker's command line, escaped as every
@@ -208,20 +136,6 @@ pappl_jreason_t reasonFor(const WorkerOutcome& outcome) {
   return PAPPL_JREASON_ABORTED_BY_SYSTEM;
 }
 
-// PAPPL 1.3 streams a PWG raster document to the driver, and when the
-// document is not 8-bit it hands the driver its own 8-bit page header and
-// the document's rows as they are, which no driver can read correctly. A
-// page whose header is exactly PAPPL's own is therefore refused rather
-// than printed as noise.
-bool isHiddenPwgPage(pappl_job_t* job, const cups_page_header2_t& header) {
-  const char* format = papplJobGetFormat(job);
-  if (format == nullptr || std::strcmp(format, "image/pwg-raster") != 0) return false;
-  pappl_pr_options_t* own = papplJobCreatePrintOptions(job, static_cast<unsigned>(papplJobGetImpressions(job)), false);
-  const bool same = own != nullptr && std::memcmp(&own->header, &header, sizeof header) == 0;
-  papplJobDeletePrintOptions(own);
-  return same;
-}
-
 // Points from hundredths of a millimetre.
 float pointsFrom(int hundredths) { return static_cast<float>(hundredths * kPointsPerInch / kHundredthsPerInch); }
 
@@ -247,7 +161,9 @@ bool guarded(pappl_job_t* job, const char* step, Work work) {
 bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   endFileDeviceJob(device);  // whatever an earlier, failed job left open is its own
   frontend::PrintOptions settings;
-  if (!applyVendorOptions(job, options, &settings)) {
+  std::string why;
+  if (!resolvePrintOptions(job, options, &settings, &why)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Bad value: %s", why.c_str());
     papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
     return false;
   }
@@ -273,13 +189,6 @@ bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
   JobRun* run = runOf(job);
   if (run == nullptr) return false;
   cups_page_header2_t header = options->header;
-  if (isHiddenPwgPage(job, header)) {
-    abortWith(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "%s",
-              "Page " + std::to_string(page) + " is not 8-bit grey (sgray_8), the only PWG raster type this "
-              "printer takes; it was refused rather than printed wrongly.");
-    run->refused = true;
-    return false;
-  }
   // The printable area starts after the media's left margin, as PAPPL lays out its own pages.
   header.cupsImagingBBox[0] = pointsFrom(options->media.left_margin);
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %ux%u, %u bits.", page, header.cupsWidth, header.cupsHeight,
@@ -386,10 +295,13 @@ void addDescriptionAttributes(ipp_t* attrs) {
 
 pappl_pr_driver_t* drivers() { return kDrivers; }
 
-bool jobsRecently(long quietMs) { return jobsRunning > 0 || nowMs() - lastJobMs < quietMs; }
+void addFormatFilters(pappl_system_t* system) {
+  for (const char* format : {"image/pwg-raster", "image/urf"})
+    papplSystemAddMIMEFilter(system, format, kNativeFormat, printJob, nullptr);
+}
+
 int driverCount() { return static_cast<int>(std::size(kDrivers)); }
 
-void configureWorkers(WorkerConfig config) { workerConfig() = std::move(config); }
 
 bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const char* /*deviceUri*/,
                     const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*context*/) {
@@ -415,7 +327,16 @@ bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const ch
   data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;
   data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
   data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  // The job runner reads each PWG raster page's own header from the
+  // document: 1-bit pages print as they are.
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_BLACK_1;
+  // Every document reaches the job runner as a MIME filter to this format
+  // (addFormatFilters); a job of this format itself is never accepted.
+  data->format = kNativeFormat;
+  data->printfile_cb = [](pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "A document of unknown format is not printed.");
+    return false;
+  };
   data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
   data->content_default = PAPPL_CONTENT_AUTO;
   data->quality_default = IPP_QUALITY_NORMAL;

@@ -1,5 +1,7 @@
 // The printer's PAPPL driver: what the printer offers (pappl_pr_driver_data_t
-// and the vendor attributes) and the raster callbacks. Each job runs its
+// and the vendor attributes), the MIME filters through which every
+// document reaches the job runner (app/job_runner.h), and the raster
+// callbacks PAPPL's own PNG and JPEG filters call. Each job runs its
 // plug-in work in a worker process of its own (app/worker.h):
 //
 //   rstartjob   start the worker (the job's options on its command line)
@@ -14,16 +16,18 @@
 
 #include <pappl/pappl.h>
 
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "app/worker.h"
 
 namespace app {
 
 inline constexpr const char* kDriverName = "qmx415u";
 inline constexpr int kDotsPerInch = 203;
+// The printer's own format as PAPPL names it: application/octet-stream,
+// which PAPPL lists anyway, so that the formats the app filters to it are
+// all that document-format-supported adds.
+inline constexpr const char* kNativeFormat = "application/octet-stream";
+
+// Registers the job runner as the filter of every format it prints.
+void addFormatFilters(pappl_system_t* system);
 
 // The driver list for papplMainloop.
 pappl_pr_driver_t* drivers();
@@ -32,21 +36,6 @@ int driverCount();
 // The pappl_pr_driver_cb_t for every printer of this application.
 bool fillDriverData(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                     pappl_pr_driver_data_t* data, ipp_t** attrs, void* context);
-
-// Whether a job ran in the plug-in within the last `quietMs` milliseconds
-// (or runs now): PAPPL 1.3 can deadlock when it saves its state while
-// raster jobs stream in, so the state is saved in quiet moments.
-bool jobsRecently(long quietMs);
-
-// How jobs run their workers; set once, before the server starts.
-struct WorkerConfig {
-  std::string program;                   // the raster filter, an absolute path
-  std::optional<RunAs> runAs;            // when the server runs as root
-  std::string folderParent = "/tmp";     // where each worker's folder is made
-  std::vector<std::string> environment;  // NAME=VALUE passed on to every worker
-  int idleTimeoutMs = 60000;
-};
-void configureWorkers(WorkerConfig config);
 
 }  // namespace app
 

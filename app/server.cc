@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,10 @@
 #include "app/driver.h"
 #include "app/events.h"
 #include "app/file_device.h"
+#include "app/job_queue.h"
+#include "app/job_runner.h"
+#include "app/socket_device.h"
+#include "app/state_file.h"
 #include "app/ipp_options.h"
 #include "app/local_socket.h"
 
@@ -31,6 +36,11 @@ constexpr const char* kFilterName = "rastertoqmx415u";
 // its socket.
 constexpr const char* kDefaultWorkerUser = "nobody";
 constexpr int kDefaultWorkerTimeout = 60;  // seconds
+constexpr int kDefaultUploadTimeout = 30;  // seconds
+// What a worker may use: far above what a receipt needs (about 10 MB), far
+// below what would starve the machine.
+constexpr std::uint64_t kWorkerAddressSpace = std::uint64_t{1} << 30;
+constexpr std::uint32_t kWorkerProcessorSeconds = 120;
 // What a worker may read from the server's environment: the plug-in's own
 // settings and the sanitizers' of a test build.
 constexpr const char* kWorkerEnvironment[] = {"QMX415U_PLUGIN", "QMX415U_DEBUG", "QMX415U_INI_DIR",
@@ -79,31 +89,6 @@ pappl_loglevel_t logLevel(const std::string& name) {
 std::string& stateFile() {
   static std::string file;
   return file;
-}
-
-constexpr long kQuietMs = 250;  // no job for this long: a quiet moment
-constexpr int kSaveCheckSeconds = 1;
-std::atomic<bool> savePending{false};
-
-// PAPPL 1.3 takes its system and printer locks in opposite orders when it
-// saves its state and when a raster job streams in, and the two can
-// deadlock under load; the state is therefore saved when no job has run
-// for a moment, a timer catching up within a second on a save put off.
-// (A change made while jobs run and followed by a shutdown within that
-// second is not kept: PAPPL calls the callback once per change.)
-bool saveState(pappl_system_t* system, void* /*context*/) {
-  const bool stopping = papplSystemIsShutdown(system) || !papplSystemIsRunning(system);
-  if (app::jobsRecently(kQuietMs) && !stopping) {
-    savePending = true;
-    return true;
-  }
-  savePending = false;
-  return papplSystemSaveState(system, stateFile().c_str());
-}
-
-bool savePutOffState(pappl_system_t* system, void* context) {
-  if (savePending && !app::jobsRecently(kQuietMs)) saveState(system, context);
-  return true;  // keep the timer
 }
 
 // PAPPL 1.3's papplSystemSetHostName also writes /etc/hostname and
@@ -163,8 +148,8 @@ bool searchableByAll(const std::string& path) {
 
 // Workers run without the server's privileges: as root the server hands
 // them to an unprivileged user.
-bool configureWorkers(int count, cups_option_t* options) {
-  app::WorkerConfig config;
+bool configureWorkers(int count, cups_option_t* options, WorkerConfig* out) {
+  WorkerConfig& config = *out;
   config.program = workerProgram();
   if (access(config.program.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "%s: cannot run the job worker %s\n", kProgram, config.program.c_str());
@@ -192,7 +177,89 @@ bool configureWorkers(int count, cups_option_t* options) {
   for (const char* name : kWorkerEnvironment) {
     if (const char* value = std::getenv(name)) config.environment.push_back(std::string(name) + "=" + value);
   }
-  app::configureWorkers(std::move(config));
+  // A document that makes the worker grow or spin ends its job; sanitizer
+  // builds reserve terabytes of address space and run slowly.
+#if !defined(__SANITIZE_ADDRESS__)
+  config.limits.addressSpaceBytes = kWorkerAddressSpace;
+#endif
+  config.limits.processorSeconds = kWorkerProcessorSeconds;
+  return true;
+}
+
+// The job queue and its journal; lives as long as the process.
+JobQueue& jobQueue() {
+  static JobQueue queue;
+  return queue;
+}
+
+std::string defaultQueueFolder(const std::string& stateFile) {
+  const std::size_t dot = stateFile.rfind('.');
+  const std::size_t slash = stateFile.rfind('/');
+  const std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                               ? stateFile.substr(0, dot)
+                               : stateFile;
+  return stem + ".queue";
+}
+
+// Positive whole seconds up to a day, or -1.
+int secondsOption(int count, cups_option_t* options, const char* name, int fallback) {
+  const std::string text = option(count, options, name, std::to_string(fallback));
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || *end != '\0' || value <= 0 || value > 24 * 3600) {
+    std::fprintf(stderr, "%s: bad %s '%s'\n", kProgram, name, text.c_str());
+    return -1;
+  }
+  return static_cast<int>(value);
+}
+
+// ---- Stopping ---------------------------------------------------------------
+// PAPPL 1.3 ends its main loop on shutdown or SIGTERM only once no job is
+// active, or after 60 s: with jobs queued behind an offline printer, a
+// minute. The queue ends its jobs at once instead (keeping them in the
+// journal), noticed within a second by a timer; PAPPL's SIGTERM handler,
+// installed when the server starts running, is chained behind one that
+// only notes the signal.
+
+volatile std::sig_atomic_t stopSignalled = 0;
+struct sigaction papplsTermAction {}, papplsIntAction {};
+
+extern "C" void onStopSignal(int signal) {
+  stopSignalled = 1;
+  const struct sigaction& chained = signal == SIGINT ? papplsIntAction : papplsTermAction;
+  if (chained.sa_handler != SIG_DFL && chained.sa_handler != SIG_IGN && chained.sa_handler != nullptr)
+    chained.sa_handler(signal);
+}
+
+void chainStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, &papplsTermAction);
+  sigaction(SIGINT, &action, &papplsIntAction);
+}
+
+constexpr int kCleanJobsEverySeconds = 10;
+
+// Once a second while the server runs.
+bool everySecond(pappl_system_t* system, void* /*data*/) {
+  static bool started = false;
+  static int ticks = 0;
+  if (!started) {
+    started = true;
+    chainStopSignals();
+  }
+  JobQueue& queue = jobQueue();
+  if (stopSignalled != 0 || papplSystemIsShutdown(system)) {
+    papplSystemShutdown(system);
+    queue.stop();
+    return true;
+  }
+  queue.startWaiting();
+  // PAPPL trims the job history only 60 s after a job ends, and not again
+  // until another job ends: trimmed here, whatever comes next.
+  if (++ticks % kCleanJobsEverySeconds == 0) papplSystemCleanJobs(system);
   return true;
 }
 
@@ -235,7 +302,10 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     std::fprintf(stderr, "%s: bad server-port '%s'\n", kProgram, portText.c_str());
     return nullptr;
   }
-  if (!configureWorkers(count, options)) return nullptr;
+  WorkerConfig workers;
+  if (!configureWorkers(count, options, &workers)) return nullptr;
+  const int uploadTimeout = secondsOption(count, options, "upload-timeout", kDefaultUploadTimeout);
+  if (uploadTimeout < 0) return nullptr;
   std::string why;
   if (!app::setFileDeviceFolder(option(count, options, "file-device-folder", ""), &why)) {
     std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
@@ -263,7 +333,8 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     std::fprintf(stderr, "%s: cannot create the server\n", kProgram);
     return nullptr;
   }
-  app::addFileDeviceScheme();
+  addSocketDeviceScheme();
+  addFileDeviceScheme();
   // The sub-commands' local socket is added by runServer.
   if (!papplSystemAddListeners(system, hostname == "*" ? nullptr : hostname.c_str())) {
     std::fprintf(stderr, "%s: cannot listen on %s:%d\n", kProgram, hostname.c_str(), port);
@@ -286,11 +357,26 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   papplSystemRemoveResource(system, "/en.strings");
   papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, fillCheckedDriverData,
                                nullptr);
+  addFormatFilters(system);
+  JobQueue& queue = jobQueue();
+  QueueConfig queueConfig;
+  queueConfig.folder = option(count, options, "queue-directory", defaultQueueFolder(stateFile()));
+  queueConfig.uploadTimeoutSeconds = uploadTimeout;
+  if (!queue.open(system, queueConfig, &why)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  configureJobRunner(std::move(workers), &queue);
   papplSystemLoadState(system, stateFile().c_str());
+  queue.restore();
   app::setAdminPolicy(system, &policy, option(count, options, "admin-group", ""));
+  addEventHandler([](pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t event) {
+    jobQueue().onJobEvent(job, event);
+  });
   installEvents(system);
-  papplSystemSetSaveCallback(system, saveState, nullptr);
-  papplSystemAddTimerCallback(system, 0, kSaveCheckSeconds, savePutOffState, nullptr);
+  saveStateInto(system, stateFile(), [](int printerId, int jobId) { return jobQueue().holds(printerId, jobId); });
+  papplSystemAddTimerCallback(system, 0, 1, everySecond, nullptr);
   return system;
 }
 
@@ -312,6 +398,9 @@ int serve(const char* baseName, int count, cups_option_t* options) {
     return 1;
   }
   papplSystemRun(system);
+  jobQueue().stop();
+  jobQueue().waitForJobThreads();
+  flushState(system);
   papplSystemDelete(system);
   app::removeLocalSocket(socket);
   return 0;

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <iterator>
@@ -160,6 +161,8 @@ struct ChildPlan {
   const char* program = nullptr;
   const char* folder = nullptr;
   std::optional<RunAs> runAs;
+  int input = -1;  // the server's descriptor for stdin, or -1 for the pipe
+  WorkerLimits limits;
   pid_t parent = 0;
   int maxFd = 1024;
 };
@@ -177,8 +180,23 @@ void closeFrom(int first, int maxFd) {
   for (int fd = first; fd < maxFd; ++fd) close(fd);
 }
 
+bool limitWorker(const WorkerLimits& limits) {
+  if (limits.addressSpaceBytes != 0) {
+    const rlimit space{limits.addressSpaceBytes, limits.addressSpaceBytes};
+    if (setrlimit(RLIMIT_AS, &space) != 0) return false;
+  }
+  if (limits.processorSeconds != 0) {
+    // The soft limit sends SIGXCPU (a crash to the server); the hard one a
+    // second later, SIGKILL, for a worker that catches the first.
+    const rlimit time{limits.processorSeconds, limits.processorSeconds + 1};
+    if (setrlimit(RLIMIT_CPU, &time) != 0) return false;
+  }
+  return true;
+}
+
 [[noreturn]] void runChild(const ChildPlan& plan, const Pipe& in, const Pipe& out, const Pipe& err) {
-  if (dup2(in.read, STDIN_FILENO) < 0 || dup2(out.write, STDOUT_FILENO) < 0 || dup2(err.write, STDERR_FILENO) < 0)
+  const int input = plan.input >= 0 ? plan.input : in.read;
+  if (dup2(input, STDIN_FILENO) < 0 || dup2(out.write, STDOUT_FILENO) < 0 || dup2(err.write, STDERR_FILENO) < 0)
     _exit(kCannotRun);
   closeFrom(STDERR_FILENO + 1, plan.maxFd);
   sigset_t none;
@@ -193,6 +211,7 @@ void closeFrom(int first, int maxFd) {
     if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(plan.runAs->uid) != 0 || setuid(0) == 0)
       sayAndExit("ERROR: the worker cannot drop its privileges\n");
   }
+  if (!limitWorker(plan.limits)) sayAndExit("ERROR: the worker's limits cannot be set\n");
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !confineWorker())
     sayAndExit("ERROR: the worker cannot be confined\n");
   prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
@@ -213,6 +232,8 @@ ChildPlan planChild(const WorkerSetup& setup, const std::string& folder) {
   plan.envp.push_back(nullptr);
   plan.program = setup.program.c_str();
   plan.runAs = setup.runAs;
+  plan.input = setup.input;
+  plan.limits = setup.limits;
   plan.parent = getpid();
   const long most = sysconf(_SC_OPEN_MAX);
   plan.maxFd = most > 0 && most < (1 << 20) ? static_cast<int>(most) : 1024;
@@ -233,7 +254,8 @@ std::unique_ptr<Worker> Worker::start(const WorkerSetup& setup, Output output, M
   ChildPlan plan = planChild(setup, worker->folder_);
   plan.folder = worker->folder_.c_str();
   Pipe in, out, err;
-  if (!makePipe(&in) || !makePipe(&out) || !makePipe(&err)) {
+  const bool inputPipe = setup.input < 0;
+  if ((inputPipe && !makePipe(&in)) || !makePipe(&out) || !makePipe(&err)) {
     *error = std::string("cannot make the worker's pipes: ") + std::strerror(errno);
     closePipe(in);
     closePipe(out);
@@ -243,12 +265,12 @@ std::unique_ptr<Worker> Worker::start(const WorkerSetup& setup, Output output, M
   const pid_t pid = fork();
   if (pid == 0) runChild(plan, in, out, err);
   const int forkErrno = errno;
-  close(in.read);
+  if (in.read >= 0) close(in.read);
   close(out.write);
   close(err.write);
   if (pid < 0) {
     *error = std::string("cannot start the worker: ") + std::strerror(forkErrno);
-    close(in.write);
+    if (in.write >= 0) close(in.write);
     close(out.read);
     close(err.read);
     return nullptr;
@@ -257,8 +279,10 @@ std::unique_ptr<Worker> Worker::start(const WorkerSetup& setup, Output output, M
   worker->input_ = in.write;
   worker->output_ = out.read;
   worker->messages_ = err.read;
-  fcntl(worker->input_, F_SETFL, fcntl(worker->input_, F_GETFL) | O_NONBLOCK);
-  worker->pendingInput_.reserve(kInputBuffer);
+  if (inputPipe) {
+    fcntl(worker->input_, F_SETFL, fcntl(worker->input_, F_GETFL) | O_NONBLOCK);
+    worker->pendingInput_.reserve(kInputBuffer);
+  }
   return worker;
 }
 
@@ -351,15 +375,21 @@ bool Worker::waitOnce(bool wantInput) {
   const int messagesAt = messages_ >= 0 ? static_cast<int>(count) : -1;
   if (messagesAt >= 0) fds[count++] = {messages_, POLLIN, 0};
   if (count == 0) return false;
-  const int ready = poll(fds, count, idleTimeoutMs_);
+  if (lastLifeMs_ == 0) lastLifeMs_ = nowMs();
+  const int waitMs = tick_ ? std::min(kTickMs, idleTimeoutMs_) : idleTimeoutMs_;
+  const int ready = poll(fds, count, waitMs);
   if (ready < 0) return errno == EINTR;
   if (ready == 0) {
+    if (tick_) tick_();
+    if (nowMs() - lastLifeMs_ < idleTimeoutMs_) return true;
     hung_ = true;
     stop(SIGKILL);
     return false;
   }
+  lastLifeMs_ = nowMs();
   if (outputAt >= 0 && fds[outputAt].revents != 0) readOutput();
   if (messagesAt >= 0 && fds[messagesAt].revents != 0) readMessages();
+  if (tick_) tick_();
   if (outputFailed_) return false;
   if (inputAt >= 0 && fds[inputAt].revents != 0 && !writeInput()) return false;
   return !wantInput || input_ >= 0;
@@ -389,6 +419,7 @@ void Worker::readOutput() {
     }
     bytesOut_ += group.size();
   }
+  lastLifeMs_ = nowMs();  // time the device took is not the worker's silence
 }
 
 void Worker::readMessages() {
@@ -476,7 +507,7 @@ WorkerOutcome Worker::outcome() const {
     std::string why = lastError_.empty() ? "the worker failed (exit status " + std::to_string(code) + ")"
                                          : lastError_;
     if (code == kCannotRun && lastError_.empty()) why = "the worker program could not be run";
-    return {WorkerEnd::kFailed, why};
+    return {WorkerEnd::kFailed, why, code};
   }
   if (frames_.pending() != 0) return {WorkerEnd::kBroken, "the worker's output ended inside a command group"};
   return {};

@@ -6,8 +6,9 @@
 //
 // The worker is the CUPS raster filter, run as CUPS runs a filter:
 //
-//   argv    FILTER job-id user title 1 options   (options: Name=Value ...)
-//   stdin   CUPS raster, written as the pages come, closed at the job's end
+//   argv    PROGRAM job-id user title copies options   (options: Name=Value ...)
+//   stdin   the job's document, a file the server opened (app/document_worker.h),
+//           or CUPS raster the server writes as the pages come
 //   stdout  the printer's bytes framed by command group (QMX415U_OUTPUT=
 //           groups, host/group_frames.h); only whole groups reach the device
 //   stderr  filter messages, a line each: PAGE:, INFO:, WARNING:, ERROR:
@@ -19,7 +20,9 @@
 // removed once the worker has been reaped, whatever it left there. When
 // the server runs as root the worker runs as an unprivileged user, without
 // supplementary groups, with no_new_privs set, and dies with the thread
-// that started it.
+// that started it. Its address space and processor time are bounded
+// (WorkerLimits), so a document that makes it grow or spin ends its job,
+// not the machine.
 //
 // One thread drives a worker; the device callback runs on that thread.
 #ifndef QMX_APP_WORKER_H_
@@ -45,12 +48,21 @@ struct RunAs {
   std::string name;  // for messages
 };
 
+struct WorkerLimits {
+  std::uint64_t addressSpaceBytes = 0;  // RLIMIT_AS; 0: none (sanitizer builds need room)
+  std::uint32_t processorSeconds = 0;   // RLIMIT_CPU; 0: none
+};
+
 struct WorkerSetup {
   std::string program;                   // absolute path
   std::vector<std::string> arguments;    // argv[1] on
   std::vector<std::string> environment;  // NAME=VALUE, besides TMPDIR, PATH and LANG
   std::string folderParent;              // where the worker's own folder is made
   std::optional<RunAs> runAs;            // none: the server's own user
+  // The worker's stdin: a descriptor the server opened (it stays the
+  // server's), or -1 for a pipe fed by send().
+  int input = -1;
+  WorkerLimits limits;
   // No sign of life (a byte taken or given, a message) for this long while
   // the server waits on the worker: it is hung, and is killed.
   int idleTimeoutMs = 60000;
@@ -67,7 +79,8 @@ enum class WorkerEnd {
 
 struct WorkerOutcome {
   WorkerEnd end = WorkerEnd::kPrinted;
-  std::string why;  // a sentence for the job's log; empty when printed
+  std::string why;   // a sentence for the job's log; empty when printed
+  int exitCode = 0;  // the worker's own, for kFailed
 };
 
 class Worker {
@@ -97,6 +110,11 @@ class Worker {
   bool awaitPage(unsigned page);
   // Asks the worker to stop at the next whole command (SIGTERM), once.
   void cancel();
+  // Calls `tick` at least every kTickMs while the server waits on the
+  // worker (for its output, messages or exit): where a job's cancel is
+  // noticed while the worker computes and says nothing.
+  void setTick(std::function<void()> tick) { tick_ = std::move(tick); }
+  static constexpr int kTickMs = 200;
   // Ends the input, copies the rest of the output, reaps the worker and
   // removes its folder. Call once.
   WorkerOutcome finish();
@@ -143,6 +161,8 @@ class Worker {
   bool statusKnown_ = true;
   std::vector<std::uint8_t> readBuffer_;
   long peakKb_ = 0;
+  std::function<void()> tick_;
+  long long lastLifeMs_ = 0;  // steady clock: the worker's last sign of life
 };
 
 }  // namespace app

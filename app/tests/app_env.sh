@@ -113,7 +113,7 @@ app_stop() {
   rm -f "$(app_socket)"
 }
 
-# sink_start NAME [--stall | --rate BYTES_PER_SECOND]: a raw TCP printer
+# sink_start NAME [--port N] [--stall | --rate BYTES_PER_SECOND]: a raw TCP printer
 # port on loopback (app/tests/tcp_sink.py) keeping each connection's bytes
 # in $APP_DIR/NAME/conn-NNNNNN.prn; sets SINK_PORT and SINK_PID.
 sink_start() {

@@ -2,9 +2,10 @@
 """A network receipt printer as the app's tests see it: a raw TCP port on
 loopback (what a printer offers on port 9100) that keeps what it reads.
 
-usage: tcp_sink.py DIR [--stall | --hang-up | --rate BYTES_PER_SECOND]
+usage: tcp_sink.py DIR [--port N] [--stall | --hang-up | --rate BYTES_PER_SECOND]
 
-Writes the port it listens on to DIR/port. Each connection's bytes go to
+Listens on port N (a printer that comes back where it was), else on a
+free one; writes the port to DIR/port. Each connection's bytes go to
 DIR/conn-NNNNNN.part while it is open; at its end the file becomes
 DIR/conn-NNNNNN.prn (numbered in the order connections end), with the
 wall-clock time of its last byte in DIR/conn-NNNNNN.last; or goes when
@@ -32,12 +33,13 @@ def main():
     stall = "--stall" in args
     hang_up = "--hang-up" in args
     rate = int(args[args.index("--rate") + 1]) if "--rate" in args else 0
+    port = int(args[args.index("--port") + 1]) if "--port" in args else 0
 
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     if stall:
         server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, STALLED_RECEIVE_BUFFER)
-    server.bind(("127.0.0.1", 0))
+    server.bind(("127.0.0.1", port))
     server.listen(16)
     signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
     with open(os.path.join(folder, "port.tmp"), "w") as f:
