@@ -143,7 +143,8 @@ sink_wait() {
 }
 
 # job_attr PRINTER JOB-ID job-state|job-state-reasons: the value, as IPP reports it
-# (job ids are the printer's own).
+# (job ids are the printer's own), asked as the job's owner $JOB_USER (the
+# test's user when unset).
 job_attr() {
   cat >"$APP_DIR/job-reasons.test" <<'END'
 {
@@ -153,7 +154,7 @@ job_attr() {
 	ATTR naturalLanguage attributes-natural-language en
 	ATTR uri printer-uri $uri
 	ATTR integer job-id $job_id
-	ATTR name requesting-user-name $user
+	ATTR name requesting-user-name $owner
 	ATTR keyword requested-attributes job-state,job-state-reasons
 	STATUS successful-ok
 	DISPLAY job-state
@@ -162,7 +163,8 @@ job_attr() {
 END
   local column=1
   [ "$3" = job-state-reasons ] && column=2
-  ipptool -c -d job_id="$2" "ipp://localhost:$APP_PORT/ipp/print/$1" "$APP_DIR/job-reasons.test" |
+  ipptool -c -d job_id="$2" -d owner="${JOB_USER:-$(id -un)}" "ipp://localhost:$APP_PORT/ipp/print/$1" \
+    "$APP_DIR/job-reasons.test" |
     sed -n 2p | cut -d, -f"$column"
 }
 job_reasons() { job_attr "$1" "$2" job-state-reasons; }
