@@ -1,5 +1,6 @@
 #include "app/server.h"
 
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <exception>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/admin_auth.h"
 #include "app/driver.h"
@@ -263,6 +265,22 @@ bool everySecond(pappl_system_t* system, void* /*data*/) {
   return true;
 }
 
+// PAPPL's own job files in the spool folder: every document lives in the
+// job queue's journal, so whatever PAPPL left there (a document or its
+// attributes, from a server killed while it wrote) belongs to no job.
+void sweepSpool(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> files;
+  while (dirent* entry = readdir(dir)) {
+    int printer = 0, job = 0, length = 0;
+    if (std::sscanf(entry->d_name, "p%5dj%9d-%n", &printer, &job, &length) == 2 && length > 0)
+      files.push_back(folder + "/" + entry->d_name);
+  }
+  closedir(dir);
+  for (const std::string& file : files) unlink(file.c_str());
+}
+
 // Lives as long as the process: PAPPL's authentication callback reads it.
 app::AdminPolicy& adminPolicy() {
   static app::AdminPolicy policy;
@@ -367,6 +385,8 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     papplSystemDelete(system);
     return nullptr;
   }
+  sweepSpool(spoolDir);
+  sweepWorkerFolders(workers.folderParent);
   configureJobRunner(std::move(workers), &queue);
   papplSystemLoadState(system, stateFile().c_str());
   queue.restore();

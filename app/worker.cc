@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <iterator>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -114,9 +115,11 @@ void removeFolder(const std::string& path) {
   rmdir(path.c_str());
 }
 
+constexpr const char* kFolderPrefix = "qmx415u-worker-";
+
 std::string makeFolder(const std::string& parent, const std::optional<RunAs>& runAs, std::string* error) {
   // Named after the server, so that what a server leaves can be told apart.
-  std::string path = parent + "/qmx415u-worker-" + std::to_string(getpid()) + ".XXXXXX";
+  std::string path = parent + "/" + kFolderPrefix + std::to_string(getpid()) + ".XXXXXX";
   if (mkdtemp(path.data()) == nullptr) {
     *error = "cannot make a folder for the worker in " + parent + ": " + std::strerror(errno);
     return "";
@@ -511,6 +514,21 @@ WorkerOutcome Worker::outcome() const {
   }
   if (frames_.pending() != 0) return {WorkerEnd::kBroken, "the worker's output ended inside a command group"};
   return {};
+}
+
+void sweepWorkerFolders(const std::string& parent) {
+  DIR* dir = opendir(parent.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> gone;
+  while (dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.rfind(kFolderPrefix, 0) != 0) continue;
+    const long server = std::strtol(name.c_str() + std::strlen(kFolderPrefix), nullptr, 10);
+    if (server <= 0 || server == getpid()) continue;
+    if (kill(static_cast<pid_t>(server), 0) != 0 && errno == ESRCH) gone.push_back(parent + "/" + name);
+  }
+  closedir(dir);
+  for (const std::string& folder : gone) removeFolder(folder);
 }
 
 }  // namespace app

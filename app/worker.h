@@ -165,6 +165,11 @@ class Worker {
   long long lastLifeMs_ = 0;  // steady clock: the worker's last sign of life
 };
 
+// Removes the folders workers of servers no longer running left in
+// `parent` (a server killed mid-job cannot remove its worker's); a running
+// server's are left alone. Never follows a link.
+void sweepWorkerFolders(const std::string& parent);
+
 }  // namespace app
 
 #endif  // QMX_APP_WORKER_H_
