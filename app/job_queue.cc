@@ -136,7 +136,7 @@ IppPointer keptAttributes(pappl_job_t* job) {
 }
 
 bool isDocumentFormatRefusal(pappl_client_t* client) {
-  ipp_t* response = papplClientRespondIPP(client, IPP_STATUS_OK, nullptr);
+  ipp_t* response = papplClientGetResponse(client);
   for (ipp_attribute_t* attr = ippFirstAttribute(response); attr != nullptr; attr = ippNextAttribute(response)) {
     const char* name = ippGetName(attr);
     if (ippGetGroupTag(attr) == IPP_TAG_UNSUPPORTED_GROUP && name != nullptr &&
@@ -347,6 +347,98 @@ void JobQueue::submitFile(pappl_job_t* job, const char* filename) {
     printers_[printerId].answering.erase(jobId);
   }
   checkJobs(printer);
+}
+
+void JobQueue::submitKept(pappl_job_t* job, const std::string& document) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const int printerId = papplPrinterGetID(printer);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    printers_[printerId].answering.insert(papplJobGetID(job));
+  }
+  pappl::submitFile(job, document.c_str());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    printers_[printerId].answering.erase(papplJobGetID(job));
+  }
+  checkJobs(printer);
+}
+
+// ---- Moving -------------------------------------------------------------------
+
+bool JobQueue::handleOperation(pappl_client_t* client) {
+  if (papplClientGetOperation(client) != IPP_OP_CUPS_MOVE_JOB) return false;
+  const http_status_t authorized = papplClientIsAuthorized(client);
+  if (authorized != HTTP_STATUS_CONTINUE) {
+    papplClientRespond(client, authorized, nullptr, nullptr, 0, 0);
+    return true;
+  }
+  pappl_job_t* job = papplClientGetJob(client);
+  ipp_attribute_t* to = ippFindAttribute(papplClientGetRequest(client), "job-printer-uri", IPP_TAG_URI);
+  pappl_printer_t* target = nullptr;
+  if (to != nullptr) {
+    char scheme[32], userpass[256], host[256], resource[1024];
+    int port = 0;
+    if (httpSeparateURI(HTTP_URI_CODING_ALL, ippGetString(to, 0, nullptr), scheme, sizeof scheme, userpass,
+                        sizeof userpass, host, sizeof host, &port, resource, sizeof resource) >= HTTP_URI_STATUS_OK)
+      target = papplSystemFindPrinter(system_, resource, 0, nullptr);
+  }
+  if (job == nullptr) {
+    respondWith(client, IPP_STATUS_ERROR_BAD_REQUEST, "Name the job to move (job-uri, or printer-uri and job-id).");
+  } else if (target == nullptr) {
+    respondWith(client, IPP_STATUS_ERROR_NOT_FOUND, "job-printer-uri names no printer of this server.");
+  } else if (target == papplJobGetPrinter(job)) {
+    respondWith(client, IPP_STATUS_ERROR_NOT_POSSIBLE, "The job is on that printer already.");
+  } else if (papplJobGetState(job) >= IPP_JSTATE_CANCELED) {
+    respondWith(client, IPP_STATUS_ERROR_NOT_POSSIBLE, "The job has ended; it cannot move.");
+  } else {
+    moveJob(client, job, target);
+  }
+  return true;
+}
+
+void JobQueue::moveJob(pappl_client_t* client, pappl_job_t* job, pappl_printer_t* target) {
+  const int fromPrinter = papplPrinterGetID(papplJobGetPrinter(job));
+  const int fromJob = papplJobGetID(job);
+  JobRecord record;
+  if (!journal_.read(fromPrinter, fromJob, &record)) {
+    respondWith(client, IPP_STATUS_ERROR_NOT_POSSIBLE, "The job is not in the queue's journal; it cannot move.");
+    return;
+  }
+  const char* format = printedFormat(record.format.c_str());
+  ipp_attribute_t* name = ippFindAttribute(record.attrs.get(), "job-name", IPP_TAG_NAME);
+  const char* jobName = name != nullptr ? ippGetString(name, 0, nullptr) : "Untitled";
+  if (ipp_attribute_t* old = ippFindAttribute(record.attrs.get(), "job-printer-uri", IPP_TAG_URI))
+    ippDeleteAttribute(record.attrs.get(), old);
+  ippAddString(record.attrs.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               ippGetString(ippFindAttribute(papplClientGetRequest(client), "job-printer-uri", IPP_TAG_URI), 0,
+                            nullptr));
+  pappl_job_t* moved = pappl::createJob(target, record.username.c_str(), format != nullptr ? format : kPwgRaster,
+                                        jobName, record.attrs.get());
+  if (moved == nullptr) {
+    respondWith(client, IPP_STATUS_ERROR_BUSY, "The printer takes no more jobs now.");
+    return;
+  }
+  record.printerId = papplPrinterGetID(target);
+  record.jobId = papplJobGetID(moved);
+  record.starts = 0;
+  std::string why;
+  if (!journal_.shareDocument(fromPrinter, fromJob, record.printerId, record.jobId) || !journal_.add(record, &why)) {
+    endUnprinted(moved, PAPPL_JREASON_ABORTED_BY_SYSTEM, "Not moved: its document could not be kept.");
+    respondWith(client, IPP_STATUS_ERROR_INTERNAL, "The job could not be moved: its document could not be kept.");
+    return;
+  }
+  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Moved to printer %s as its job %d.", papplPrinterGetName(target),
+              record.jobId);
+  papplJobSetMessage(job, "Moved to printer %s as its job %d.", papplPrinterGetName(target), record.jobId);
+  papplJobCancel(job);  // its record and its name for the document go with it
+  papplLogJob(moved, PAPPL_LOGLEVEL_INFO, "Moved here from printer %d's job %d.", fromPrinter, fromJob);
+  submitKept(moved, journal_.documentPath(record.printerId, record.jobId));
+  papplClientRespondIPP(client, IPP_STATUS_OK, nullptr);
+  ipp_t* response = papplClientGetResponse(client);
+  ippAddInteger(response, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", record.jobId);
+  if (ipp_attribute_t* uri = papplJobGetAttribute(moved, "job-uri"))
+    ippAddString(response, IPP_TAG_JOB, IPP_TAG_URI, "job-uri", nullptr, ippGetString(uri, 0, nullptr));
 }
 
 // ---- Order ------------------------------------------------------------------

@@ -23,6 +23,9 @@
 //               in its job-state-message; one whose document is gone ends
 //               aborted with the reason. New ids continue after the highest
 //               ever given.
+//   moving      An administrator moves a job that has not printed to another
+//               printer (CUPS-Move-Job, with job-printer-uri naming it): it
+//               becomes that printer's next job id there, in its queue.
 //   stop        On shutdown or SIGTERM no job starts, the printing one stops
 //               on a whole command, and every unfinished job stays in the
 //               journal for the next start.
@@ -100,6 +103,11 @@ class JobQueue final : public JobSeams {
   // is not finished, whatever PAPPL's state file says.
   bool holds(int printerId, int jobId) const { return journal_.contains(printerId, jobId); }
 
+  // PAPPL's callback for the operations it does not know
+  // (papplSystemSetOperationCallback): CUPS-Move-Job. False: not one of
+  // the queue's.
+  bool handleOperation(pappl_client_t* client);
+
   // JobSeams.
   bool validateDocument(pappl_client_t* client, bool valid) override;
   void copyDocument(pappl_client_t* client, pappl_job_t* job) override;
@@ -116,6 +124,9 @@ class JobQueue final : public JobSeams {
   void refuseDocument(pappl_client_t* client, pappl_job_t* job, ipp_status_t status, const std::string& why);
   void endUnprinted(pappl_job_t* job, pappl_jreason_t reason, const std::string& why);
   void restoreJob(JobRecord& record);
+  void moveJob(pappl_client_t* client, pappl_job_t* job, pappl_printer_t* target);
+  // Makes the job pending, and then lets the queue start it.
+  void submitKept(pappl_job_t* job, const std::string& document);
   static void* runJob(void* job);
   void finishJobThread(pappl_job_t* job);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -123,6 +124,8 @@ class JobRun final : public LinkWatch {
 
  private:
   static constexpr long long kStallLogMs = 5000;
+  static constexpr int kFirstRetryPauseMs = 1000;
+  static constexpr int kPauseStepMs = 100;
 
   enum class Attempt { kPrinted, kAgain, kStopped, kFailed };
 
@@ -133,6 +136,8 @@ class JobRun final : public LinkWatch {
   void onMessage(const std::string& line);
   void tick();
   bool stoppedOrCanceled() const { return queue_.stopping() || papplJobIsCanceled(job_); }
+  // Waits `ms`; false when the job was canceled or the server stops meanwhile.
+  bool pause(int ms);
   bool endStopped();
   bool fail(pappl_jreason_t reason, const std::string& why);
   void setPrinterReasons(pappl_preason_t add, pappl_preason_t remove);
@@ -175,6 +180,14 @@ bool JobRun::endStopped() {
                                          "start at the next start.");
   papplJobSetMessage(job_, "Stopped with the server; it prints again from its start at the next start.");
   return false;
+}
+
+bool JobRun::pause(int ms) {
+  for (const long long until = nowMs() + ms; nowMs() < until;) {
+    if (shouldStop()) return false;
+    usleep(kPauseStepMs * 1000);
+  }
+  return !shouldStop();
 }
 
 void JobRun::tick() {
@@ -267,7 +280,7 @@ JobRun::Attempt JobRun::printOnce(const WorkerJobOptions& options) {
     fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "the worker did not start: " + error);
     return Attempt::kFailed;
   }
-  papplLogJob(job_, PAPPL_LOGLEVEL_DEBUG, "Worker process %d started.", static_cast<int>(worker_->pid()));
+  papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Worker process %d started.", static_cast<int>(worker_->pid()));
   worker_->setTick([this] { tick(); });
   tick();
   const WorkerOutcome outcome = worker_->finish();
@@ -307,6 +320,7 @@ bool JobRun::run() {
   if (starts > 1)
     papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Printing again from its start (start %d): it was interrupted before.",
                 starts);
+  int pauseMs = kFirstRetryPauseMs;
   for (int attempt = 1;; ++attempt) {
     switch (printOnce(options)) {
       case Attempt::kPrinted:
@@ -325,6 +339,11 @@ bool JobRun::run() {
                     attempt);
         papplJobSetMessage(job_, "The printer went away; the job prints again from its start once it is back.");
         link_->abandon();
+        // A printer that takes each connection and drops it is not asked
+        // again at once: the pause grows as for one that cannot be reached.
+        setPrinterReasons(PAPPL_PREASON_OFFLINE, PAPPL_PREASON_OTHER);
+        if (!pause(pauseMs)) return endStopped();
+        pauseMs = std::min(pauseMs * 2, SocketLink::kLongestRetryMs);
         break;
     }
   }

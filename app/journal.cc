@@ -119,7 +119,9 @@ bool decodeRecord(const std::string& bytes, JobRecord* record) {
 }
 
 std::string fileName(int printerId, int jobId, const char* suffix) {
-  return "p" + std::to_string(printerId) + "-j" + std::to_string(jobId) + suffix;
+  char name[64];
+  std::snprintf(name, sizeof name, "p%d-j%d%s", printerId, jobId, suffix);
+  return name;
 }
 
 bool endsWith(const std::string& text, const char* suffix) {
@@ -247,6 +249,20 @@ bool Journal::add(const JobRecord& record, std::string* why) {
   if (!writeRecord(record, why)) return false;
   kept_.insert({record.printerId, record.jobId});
   return true;
+}
+
+bool Journal::read(int printerId, int jobId, JobRecord* record) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string bytes;
+  return kept_.count({printerId, jobId}) != 0 && readAll(recordPath(printerId, jobId), &bytes, kLargestRecord) &&
+         decodeRecord(bytes, record);
+}
+
+bool Journal::shareDocument(int fromPrinter, int from, int toPrinter, int to) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string target = documentPath(toPrinter, to);
+  unlink(target.c_str());
+  return link(documentPath(fromPrinter, from).c_str(), target.c_str()) == 0 && syncFolderOf(target);
 }
 
 int Journal::countStart(int printerId, int jobId) {

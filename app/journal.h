@@ -62,9 +62,15 @@ class Journal {
   // The printer's next job id becomes at least jobId + 1 first, so an id
   // once given is never given again. False with *why set: nothing kept.
   bool add(const JobRecord& record, std::string* why);
+  // The job's record, read again; false when there is none that reads.
+  bool read(int printerId, int jobId, JobRecord* record) const;
   // Counts one more start of printing; the count after it, or 0 when the
   // job has no record.
   int countStart(int printerId, int jobId);
+  // Gives job `to` of printer `toPrinter` the document of job `from` of
+  // printer `fromPrinter` (a second name for the same file). False when it
+  // could not.
+  bool shareDocument(int fromPrinter, int from, int toPrinter, int to);
   // Moves `record` and its document to job id `newJobId` of the same
   // printer (*record's jobId becomes it). False when they could not move.
   bool moveJob(JobRecord& record, int newJobId);

@@ -395,6 +395,17 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     jobQueue().onJobEvent(job, event);
   });
   installEvents(system);
+  papplSystemSetOperationCallback(
+      system,
+      [](pappl_client_t* client, void*) {
+        try {
+          return jobQueue().handleOperation(client);
+        } catch (...) {
+          papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL, "The operation failed.");
+          return true;
+        }
+      },
+      nullptr);
   saveStateInto(system, stateFile(), [](int printerId, int jobId) { return jobQueue().holds(printerId, jobId); });
   papplSystemAddTimerCallback(system, 0, 1, everySecond, nullptr);
   return system;

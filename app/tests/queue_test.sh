@@ -92,11 +92,36 @@ sleep 3
 [ "$(job_state shop 5)" = pending ] || fail "job 5 is $(job_state shop 5), not pending"
 printer_reasons shop | grep -q other || fail "the printer's state does not say it takes nothing: $(printer_reasons shop)"
 echo "ok - a printer that reads nothing: job 1 processing, the rest pending, none completed, state reason other"
+# Meanwhile an administrator (through the local socket) cancels job 4 and
+# moves job 5 to a spare printer.
+sink_start spare || fail "spare sink"
+app add -d spare -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add the spare printer"
+cat >"$D/move.test" <<'END'
+{
+	OPERATION CUPS-Move-Job
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri printer-uri $uri
+	ATTR integer job-id 5
+	ATTR name requesting-user-name $user
+	ATTR uri job-printer-uri ipp://localhost/ipp/print/spare
+	STATUS successful-ok
+	EXPECT job-id
+}
+END
+admin_uri="ipp://$(app_socket | sed 's|/|%2F|g')/ipp/print/shop"
+ipptool -t "$admin_uri" "$D/move.test" >"$D/move.out" 2>&1 || fail "CUPS-Move-Job: $(cat "$D/move.out")"
+app cancel -d shop -j 4 >/dev/null 2>&1 || fail "cancel job 4"
+[ "$(job_state shop 4)" = canceled ] || fail "job 4 is $(job_state shop 4) after its cancel"
+echo "ok - an administrator cancels a waiting job, and moves another to a spare printer"
 sink_stop "$STALLED_PID"
 sink_start healthy --port "$PORT" || fail "healthy sink"
-wait_printed healthy 5
-[ "$(numbers healthy)" = "1 2 3 4 5" ] || fail "made healthy, it printed $(numbers healthy)"
-echo "ok - made healthy, the printer prints all 5 once, in order"
+wait_printed healthy 3
+wait_printed spare 1
+[ "$(numbers healthy)" = "1 2 3" ] || fail "made healthy, it printed $(numbers healthy)"
+[ "$(numbers spare)" = 5 ] || fail "the spare printer printed $(numbers spare)"
+echo "ok - made healthy, the printer prints the rest once, in order; the moved job printed on the spare"
 mv "$D/healthy" "$D/healthy.1"
 sink_stop "$SINK_PID"
 

@@ -3,9 +3,9 @@
 # connection and stops reading (paper out, cover open, a stalled link)
 # while A prints a long job; printer B, on a device of its own, prints a
 # whole receipt within 3 s all the same. When A's device goes away, A's job
-# ends aborted with its reason, and B prints again. A short job to a
-# printer that hangs up at once (its bytes fail only at the final flush)
-# ends aborted too.
+# waits for it, and B prints again. A job to a printer that takes each
+# connection and drops it never completes, and the printer is asked again
+# at a growing pause, not in a storm.
 #
 # usage: stall_test.sh BIN_DIR
 set -uo pipefail
@@ -55,14 +55,10 @@ echo "ok - B printed a whole receipt in $elapsed ms while A's printer was stuck"
 
 # ---- A's device goes away -----------------------------------------------------------
 sink_stop "$A_SINK_PID"
-for _ in $(seq 200); do
-  a_ended && break
-  sleep 0.05
-done
-[ "$(job_state pa 1)" = aborted ] || fail "A's job did not abort when its printer went away: $(job_state pa 1)"
-[ -n "$(a_line "The job failed: the printer stopped taking bytes")" ] || fail "A's job aborted without its reason in the log"
-[[ "$(job_reasons pa 1)" == *aborted-by-system* ]] || fail "A's job-state-reasons: $(job_reasons pa 1)"
-echo "ok - A's job aborted when its printer went away: $(a_line 'The job failed' | sed 's/.*\] //')"
+sleep 2
+[ "$(job_state pa 1)" = processing ] || fail "A's job did not wait for its printer: $(job_state pa 1)"
+grep -q "\[Job 1\] The printer went away during the job" "$D/log" || fail "A's log does not say its printer went away"
+echo "ok - A's job waits for its printer, which went away"
 
 # ---- and B prints again ---------------------------------------------------------------
 print_to pb "$D/receipt.pwg" || fail "B's second job was refused"
@@ -71,21 +67,20 @@ cmp -s "$D/b/conn-000002.prn" "$D/receipt.prn" || fail "B's second receipt is no
 kill -0 "$APP_PID" 2>/dev/null || fail "the server died"
 echo "ok - B prints again"
 
-# ---- a printer that hangs up: the job's few bytes fail at the final flush ----
+# ---- a printer that drops every connection ------------------------------------
 sink_start c --hang-up || fail "sink c"
 app add -d pc -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer pc"
-python3 - "$D/short.pbm" <<'EOF'
+python3 - "$D/short.pbm" <<'PY'
 import sys
 with open(sys.argv[1], "wb") as f:
     f.write(b"P4\n576 16\n" + (b"\xff" * 9 + b"\x00" * 63) * 16)
-EOF
-"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/short.pwg" "$D/short.pbm"
+PY
+"$BIN/qmx415u-make-raster" --format pwg -o "$D/short.pwg" "$D/short.pbm"
 print_to pc "$D/short.pwg"
-for _ in $(seq 100); do
-  [[ "$(job_state pc 1)" =~ completed|aborted ]] && break
-  sleep 0.05
-done
-[ "$(job_state pc 1)" = aborted ] || fail "a job whose printer hung up ended $(job_state pc 1)"
-[[ "$(job_reasons pc 1)" == *aborted-by-system* ]] || fail "its job-state-reasons: $(job_reasons pc 1)"
-echo "ok - a short job to a printer that hung up is aborted: $(grep -E '\[Job 1\] The job failed: the printer took' "$D/log" | sed 's/.*failed: //')"
+sleep 5
+[ "$(job_state pc 1)" = processing ] || fail "a job whose printer drops it ended $(job_state pc 1)"
+# Tried at 0, 1 and 3 s (a pause growing from 1 s): a handful, not a storm.
+tries=$(grep -c "\[Job 1\] Printing again\|\[Job 1\] The printer went away" "$D/log")
+[ "$tries" -le 8 ] || fail "a printer that drops its connections was tried $tries times in 5 s"
+echo "ok - a job whose printer drops every connection waits; $tries tries in 5 s"
 echo "stall_test: all passed"
