@@ -34,7 +34,7 @@ bool decode(std::span<const std::uint8_t> bytes, const PictureLimits& limits, Pi
     case PictureFormat::kNone:
       break;
   }
-  *error = bytes.empty() ? "the document is empty" : "not a PBM (P1 or P4), PNG or JPEG image";
+  *error = std::string("not a PBM (P1 or P4), PNG or JPEG image") + (bytes.empty() ? ": it is empty" : "");
   return false;
 }
 
