@@ -14,6 +14,8 @@
 
 #include <jpeglib.h>  // after <cstdio>: it uses FILE and size_t without including them
 
+#include <jerror.h>
+
 #include "documents/picture_decoders.h"
 
 namespace documents::decoders {
@@ -32,7 +34,13 @@ struct JpegErrors {
 
 [[noreturn]] void onError(j_common_ptr info) {
   auto* errors = reinterpret_cast<JpegErrors*>(info->err);
-  (*info->err->format_message)(info, errors->message);
+  // Past max_memory_to_use libjpeg asks for a backing store, which this
+  // build of it has not: the picture needs more memory than it may have.
+  if (info->err->msg_code == JERR_NO_BACKING_STORE)
+    std::snprintf(errors->message, sizeof errors->message, "the picture needs more than %ld MiB to decode",
+                  kMostJpegMemory >> 20);
+  else
+    (*info->err->format_message)(info, errors->message);
   std::longjmp(errors->jump, 1);
 }
 

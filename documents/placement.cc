@@ -222,7 +222,7 @@ PicturePage::PicturePage(const Picture& picture, const PageLayout& layout) : lay
   lines_.assign(layout.pageRows, jobstate::RasterLine{});
   frontend::RowDitherer ditherer(kHeadDots);
   std::vector<std::uint8_t> grey(kHeadDots);
-  for (std::uint32_t y = 0; y < layout.pageRows && !frontend::cancelRequested(); ++y) {
+  for (std::uint32_t y = 0; y < layout.pageRows; ++y) {
     const std::int64_t row = std::int64_t{y} - layout.top;
     if (row < 0 || row >= layout.height) continue;  // blank
     const Span along = spanOf(static_cast<std::uint64_t>(row), layout.height, view.height);

@@ -118,7 +118,7 @@ PageLayout placePicture(const Picture& picture, const PlacementRequest& request)
 // row dither, which never turns pure black into a blank nor pure white into
 // a dot. The lines are made once, when the page is made (at most
 // kMostPageRows of 72 bytes), so that each copy prints them again without
-// the picture; making them stops at a cancel (frontend::cancelRequested()).
+// the picture; that takes a pass over the picture's pixels at most.
 class PicturePage final : public frontend::PageSource {
  public:
   PicturePage(const Picture& picture, const PageLayout& layout);
