@@ -28,20 +28,20 @@ constexpr ScalingName kScalingNames[] = {
 
 bool turnsSideways(Orientation o) { return o == Orientation::kLandscape || o == Orientation::kReverseLandscape; }
 
-// Pixels along one side as dots at the head's resolution.
-std::uint32_t dotsAlong(std::uint32_t pixels, double dpi) {
+// Pixels along one side as dots at the head's resolution, not rounded.
+double dotsAlong(std::uint32_t pixels, double dpi) {
   if (dpi <= 0 || std::fabs(dpi - kDotsPerInch) < kHeadDpiTolerance) return pixels;
-  const double dots = std::round(pixels * kDotsPerInch / dpi);
-  return static_cast<std::uint32_t>(std::clamp(dots, 1.0, double{kMostPictureSide} * kMostPictureSide));
+  return pixels * kDotsPerInch / dpi;
 }
 
 std::uint32_t roundedAtLeastOne(double value) {
   return static_cast<std::uint32_t>(std::clamp(std::round(value), 1.0, double{UINT32_MAX}));
 }
 
-// The picture scaled to `wide` x `tall` dots, aspect kept, to the largest
-// size within the box (`cover` false) or the smallest over it (true).
-void scaleInto(double wide, double tall, std::uint32_t width, std::uint32_t height, bool cover, PageLayout* layout) {
+// The picture, `width` x `height` dots at its own size, scaled to `wide` x
+// `tall` dots, aspect kept: the largest size within the box (`cover`
+// false) or the smallest over it (true).
+void scaleInto(double wide, double tall, double width, double height, bool cover, PageLayout* layout) {
   const double across = wide / width, along = tall / height;
   const bool widthBinds = cover ? across >= along : across <= along;
   if (widthBinds) {
@@ -159,8 +159,8 @@ PageLayout placePicture(const Picture& picture, const PlacementRequest& request)
   const std::uint32_t pixelsAlong = sideways ? picture.width : picture.height;
   const double dpiAcross = sideways ? picture.resolution.y : picture.resolution.x;
   const double dpiAlong = sideways ? picture.resolution.x : picture.resolution.y;
-  const std::uint32_t ownWidth = dotsAlong(pixelsAcross, dpiAcross);
-  const std::uint32_t ownHeight = dotsAlong(pixelsAlong, dpiAlong);
+  const double ownWidth = dotsAlong(pixelsAcross, dpiAcross);
+  const double ownHeight = dotsAlong(pixelsAlong, dpiAlong);
 
   const double mediaWide = dotsFromHundredths(media.width);
   const double mediaLong = media.named ? dotsFromHundredths(media.length) : double{frontend::kMostPageRows};
@@ -170,7 +170,9 @@ PageLayout placePicture(const Picture& picture, const PlacementRequest& request)
 
   Scaling scaling = request.scaling;
   if (scaling == Scaling::kAuto || scaling == Scaling::kAutoFit) {
-    const bool larger = ownWidth > std::ceil(mediaWide) || ownHeight > std::ceil(mediaLong);
+    // In whole dots: 640 is not larger than the 639.4 of 80 mm.
+    const bool larger = roundedAtLeastOne(ownWidth) > std::ceil(mediaWide) ||
+                        roundedAtLeastOne(ownHeight) > std::ceil(mediaLong);
     const bool borderless = media.leftMargin == 0;
     scaling = !larger ? Scaling::kNone : scaling == Scaling::kAuto && borderless ? Scaling::kFill : Scaling::kFit;
   }
@@ -188,8 +190,8 @@ PageLayout placePicture(const Picture& picture, const PlacementRequest& request)
       }
       break;
     default:
-      layout.width = ownWidth;
-      layout.height = ownHeight;
+      layout.width = roundedAtLeastOne(ownWidth);
+      layout.height = roundedAtLeastOne(ownHeight);
       break;
   }
 

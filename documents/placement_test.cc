@@ -69,6 +69,7 @@ TEST(PlacementTest, PicturesArePlacedAsPrintScalingSays) {
       {"narrow, filling", 300, 15, 0, S::kFill, roll, O::kPortrait, S::kFill, 640, 32, -32, 0, 32},
       {"406 dpi, half size", 576, 100, 406, S::kAuto, roll, O::kPortrait, S::kNone, 288, 50, 144, 0, 50},
       {"a 72 dpi photograph", 1200, 900, 72, S::kAuto, roll, O::kPortrait, S::kFit, 576, 432, 0, 0, 432},
+      {"a receipt saved at 72 dpi", 576, 654, 72, S::kAuto, roll, O::kPortrait, S::kFit, 576, 654, 0, 0, 654},
       {"longer than any page", 576, 30000, 0, S::kAuto, roll, O::kPortrait, S::kFit, 503, 26214, 36, 0, 26214},
       {"none cuts across", 700, 10, 0, S::kNone, roll, O::kPortrait, S::kNone, 700, 10, -62, 0, 10},
       {"on named media", 576, 400, 0, S::kAuto, named, O::kPortrait, S::kNone, 576, 400, 0, 200, 799},
