@@ -44,7 +44,7 @@ namespace decoders {
 
 std::string sizeProblem(std::uint64_t width, std::uint64_t height, const PictureLimits& limits) {
   if (width == 0) return "image has no width";
-  if (height == 0) return "image has no rows";
+  if (height == 0 && !limits.noRowsTaken) return "image has no rows";
   const std::uint64_t mostWidth = std::min(limits.mostWidth, kMostPictureSide);
   const std::uint64_t mostHeight = std::min(limits.mostHeight, kMostPictureSide);
   if (width > mostWidth)

@@ -81,6 +81,8 @@ struct Picture {
 struct PictureLimits {
   std::uint32_t mostWidth = kMostPictureSide;
   std::uint32_t mostHeight = kMostPictureSide;
+  // A picture of no rows (a PBM can be one) is read as it is, not refused.
+  bool noRowsTaken = false;
 };
 
 // False with *error set (a sentence naming what is wrong) when the picture

@@ -336,7 +336,9 @@ ReadResult readImage(std::span<const std::uint8_t> bytes) {
   try {
     documents::Picture picture;
     std::string error;
-    if (!documents::readPicture(bytes, {kLineDots, kMaxReadRows}, &picture, &error)) return failure(error);
+    // writePbm writes a job that printed nothing as 576 x 0: it reads back.
+    const documents::PictureLimits limits{kLineDots, kMaxReadRows, true};
+    if (!documents::readPicture(bytes, limits, &picture, &error)) return failure(error);
     return {{}, headRows(picture), picture.width};
   } catch (const std::exception&) {
     return failure("out of memory");
