@@ -9,7 +9,6 @@
 // so prints nothing (exit kExitDocumentRefused). Each copy is then a job of
 // the plug-in's own, the document's pages in order.
 #include <cups/cups.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -242,10 +241,13 @@ bool checkRaster(const qmxcups::MediaBounds& bounds, std::string* why) {
   int fd = kDocumentFd;
   qmxcups::RasterStream stream(qmxcups::readFileDescriptor, &fd);
   qmxcups::RasterPages pages(stream, bounds);
-  while (!frontend::cancelRequested() && pages.nextPage()) {
+  // Each nextPage() reads the rows of the page before it.
+  while (!frontend::cancelRequested() && pages.nextPage()) continue;
+  if (!pages.error().empty()) {
+    *why = pages.error();
+  } else if (pages.pageNumber() == 0 && !frontend::cancelRequested()) {
+    *why = "the document holds no pages";
   }
-  if (!pages.error().empty()) *why = pages.error();
-  else if (pages.pageNumber() == 0 && !frontend::cancelRequested()) *why = "the document holds no pages";
   return why->empty();
 }
 
