@@ -15,24 +15,47 @@
 //                      every print option by its frontend name (CutMedia=...,
 //                      frontend/print_options.h), already resolved by the
 //                      server from the job and the printer's defaults;
-//                      and the document's placement (kOption* below)
+//                      and the document's placement (kOption* below).
+//                      A value that does not read fails the worker (exit
+//                      1): nothing prints with a value nobody asked for.
+//                      An unknown name is a WARNING: and left aside.
 //   stdin   the document: a regular file opened read-only (seekable; read it
-//           again for each copy). Never a pipe.
+//           again for each copy). Never a pipe. The worker checks all of it
+//           (every raster page header and row; a picture decoded whole)
+//           before anything prints.
 //   stdout  the printer's bytes framed by command group (host/group_frames.h)
 //   stderr  a line each: "PAGE: n 1" as page n starts (n counts over the
-//           copies), INFO:, WARNING:, ERROR: (the last ERROR: says why it
-//           failed)
+//           copies), INFO: (a picture's size and where it is placed),
+//           WARNING: (a part of a picture or page that falls outside the
+//           head), ERROR: (the last ERROR: says why it failed)
 //   SIGTERM a cancel: the worker ends the plug-in job on a whole command
 //           and exits 0 without starting another page
 //   exit    0                   every page of every copy printed
 //           kExitDocumentRefused the document cannot be printed as it is
-//                               (damaged, hostile, a page the printer cannot
-//                               take); nothing of the refused page printed
+//                               (damaged, hostile, past the bounds of
+//                               documents/picture.h, a page the printer
+//                               cannot take, not the format it is said to
+//                               be); nothing of it printed
 //           anything else       the worker failed; its ERROR: line says why
 //
 // The worker runs without privileges, under a seccomp filter, with bounds on
-// its memory and time (app/worker.h); it must also bound what a document can
-// make it allocate or loop over, and refuse what exceeds the bounds.
+// its memory and time (app/worker.h); it also bounds what a document can
+// make it allocate or loop over (documents/picture.h, frontend's page
+// height), and refuses what exceeds the bounds.
+//
+// Environment: TMPDIR, where the plug-in's page files go (a folder of the
+// worker's own); QMX415U_PLUGIN names another plug-in than the installed
+// one (tests). The output is always framed: no other setting is needed.
+//
+// Documents (document-format; application/octet-stream or none: known by
+// their first bytes):
+//   image/pwg-raster (sgray_8, black_1), image/urf (W8)
+//            pages at 203 dpi, placed as the CUPS filter places them, the
+//            printable area media-left-margin in; a page at another
+//            resolution or wider than media-size is refused.
+//            print-scaling and orientation-requested do not apply.
+//   image/png, image/jpeg, image/x-portable-bitmap
+//            a picture, placed on the media as documents/placement.h says.
 #ifndef QMX_APP_DOCUMENT_WORKER_H_
 #define QMX_APP_DOCUMENT_WORKER_H_
 
@@ -53,6 +76,7 @@ inline constexpr long kMostCopies = 999;
 //   print-scaling=KEYWORD     auto, auto-fit, fill, fit, none (IPP)
 //   orientation-requested=N   3 portrait (default), 4 landscape, 5 reverse
 //                             landscape, 6 reverse portrait (IPP enum)
+// Any left out takes its default: 8000x29700, 400, false, auto, 3.
 inline constexpr const char* kOptionFormat = "document-format";
 inline constexpr const char* kOptionMediaSize = "media-size";
 inline constexpr const char* kOptionLeftMargin = "media-left-margin";

@@ -71,6 +71,28 @@ TEST(DitherTest, WhiteBlackAndMidGrey) {
   EXPECT_NEAR(set, 64 * 576 / 2, 64 * 576 / 50) << "half the dots of a mid grey";
 }
 
+// The error carried to a pixel stays within what one pixel can hold, so
+// pure black is always a dot and pure white never one, whatever greys are
+// around them: a picture's black and white parts print exactly.
+TEST(DitherTest, PureBlackAndWhiteStayExactAmongGreys) {
+  std::mt19937 random(11);
+  frontend::RowDitherer ditherer(frontend::kHeadDots);
+  std::vector<std::uint8_t> grey(frontend::kHeadDots);
+  RasterLine dots{};
+  for (int row = 0; row < 400; ++row) {
+    for (std::uint8_t& v : grey) {
+      const std::uint32_t pick = random() % 4;
+      v = pick == 0 ? 0 : pick == 1 ? 255 : static_cast<std::uint8_t>(random());
+    }
+    ditherer.ditherRow(grey.data(), dots.data());
+    for (std::uint32_t x = 0; x < frontend::kHeadDots; ++x) {
+      if (grey[x] == 0 || grey[x] == 255) {
+        ASSERT_EQ(dotAt(dots.data(), x), grey[x] == 0) << "row " << row << ", dot " << x;
+      }
+    }
+  }
+}
+
 TEST(PrintOptionsTest, ValuesAPersonWritesAreReadOrRefused) {
   struct Case {
     const char* option;

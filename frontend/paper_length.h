@@ -5,6 +5,7 @@
 #ifndef QMX_FRONTEND_PAPER_LENGTH_H_
 #define QMX_FRONTEND_PAPER_LENGTH_H_
 
+#include <algorithm>
 #include <cstdint>
 
 #include "settings/job_settings.h"
@@ -41,6 +42,13 @@ constexpr std::uint64_t pageRoom(std::int16_t paperLength, std::uint32_t firstPa
   const std::int32_t lines = pageLines(paperLength);
   if (lines <= 0 || static_cast<std::uint32_t>(lines) > kMemoryPageLines) return 0;
   return static_cast<std::uint64_t>(lines) + (firstPage ? 0 : firstPageExtraLines);
+}
+
+// The paper length a job starting with a page of `pageLength` tenths runs
+// with: at least kLongestMemoryPaper, so that later pages up to 1260 mm fit
+// the page buffers sized from it, and at most kLongestPaperLength.
+constexpr std::int16_t jobPaperLength(std::int64_t pageLength) {
+  return static_cast<std::int16_t>(std::clamp<std::int64_t>(pageLength, kLongestMemoryPaper, kLongestPaperLength));
 }
 
 }  // namespace frontend

@@ -19,8 +19,8 @@
 #include <cstring>
 #include <vector>
 
-#include "cups/raster_pages.h"
-#include "cups/raster_stream.h"
+#include "documents/raster_pages.h"
+#include "documents/raster_stream.h"
 #include "fuzz/fuzz_input.h"
 
 namespace {

@@ -26,6 +26,7 @@ for path in ./usr/lib/cups/filter/rastertoqmx415u ./usr/share/ppd/qmx415u/qmx415
   check "holds $path" grep -qx -- "$path" <<<"$contents"
 done
 check "holds the plug-in library" grep -q "/qmx415u/libqmx415u.so$" <<<"$contents"
+check "holds the job worker beside it" grep -q "/qmx415u/qmx415u-app-worker$" <<<"$contents"
 if grep -qx ./usr/bin/qmx415u-app <<<"$contents"; then  # the printer application's service, when it is built
   for path in ./usr/lib/systemd/system/qmx415u-app.service ./usr/lib/sysusers.d/qmx415u-app.conf \
     ./usr/lib/tmpfiles.d/qmx415u-app.conf ./usr/lib/udev/rules.d/70-qmx415u-app.rules ./etc/pam.d/qmx415u-app; do

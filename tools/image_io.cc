@@ -14,6 +14,7 @@
 #include <functional>
 #include <utility>
 
+#include "documents/picture.h"
 #include "frontend/dither.h"
 
 namespace image_io {
@@ -33,156 +34,21 @@ std::string tooTall(std::size_t rows) {
          " rows that are written";
 }
 
-// The size checks every format shares; "" when the image fits.
-std::string sizeProblem(std::uint64_t width, std::uint64_t height) {
-  if (width == 0) return "image has no width";
-  if (width > kLineDots) {
-    return "image is " + std::to_string(width) + " dots wide; the head prints at most " + std::to_string(kLineDots);
-  }
-  if (height > kMaxReadRows) {
-    return "image is " + std::to_string(height) + " rows tall; at most " + std::to_string(kMaxReadRows) + " are read";
-  }
-  return "";
-}
-
-// ---- PBM -------------------------------------------------------------------
-
-class PbmScanner {
- public:
-  explicit PbmScanner(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-  // Whitespace and '#' comments, as allowed between header fields.
-  void skipSeparators() {
-    while (pos_ < bytes_.size()) {
-      if (bytes_[pos_] == '#') {
-        while (pos_ < bytes_.size() && bytes_[pos_] != '\n' && bytes_[pos_] != '\r') ++pos_;
-      } else if (isSpace(bytes_[pos_])) {
-        ++pos_;
-      } else {
-        return;
-      }
+// A picture as the head's rows: padded with white on the right; black and
+// white copied dot for dot, grey dithered (the dither every front end uses).
+Rows headRows(const documents::Picture& picture) {
+  Rows rows(picture.height, Row{});
+  frontend::RowDitherer ditherer(picture.width);
+  for (std::uint32_t y = 0; y < picture.height; ++y) {
+    const std::uint8_t* grey = &picture.grey[std::size_t{y} * picture.width];
+    if (!picture.bilevel) {
+      ditherer.ditherRow(grey, rows[y].data());
+      continue;
     }
+    for (std::uint32_t x = 0; x < picture.width; ++x)
+      if (grey[x] == 0) setDot(rows[y], x);
   }
-
-  bool readNumber(std::uint64_t* value) {
-    skipSeparators();
-    const std::size_t start = pos_;
-    *value = 0;
-    while (pos_ < bytes_.size() && bytes_[pos_] >= '0' && bytes_[pos_] <= '9' && *value < (1ull << 32)) {
-      *value = *value * 10 + (bytes_[pos_++] - '0');
-    }
-    return pos_ > start && (pos_ == bytes_.size() || !isDigit(bytes_[pos_]));
-  }
-
-  // The one whitespace byte that ends a binary header.
-  bool skipOneSpace() {
-    if (pos_ >= bytes_.size() || !isSpace(bytes_[pos_])) return false;
-    ++pos_;
-    return true;
-  }
-
-  // Next '0' or '1' of plain pixel data: 0 or 1, -1 at the end of the data,
-  // -2 on any other byte.
-  int nextPlainPixel() {
-    while (pos_ < bytes_.size() && isSpace(bytes_[pos_])) ++pos_;
-    if (pos_ == bytes_.size()) return -1;
-    const std::uint8_t c = bytes_[pos_++];
-    return c == '0' ? 0 : c == '1' ? 1 : -2;
-  }
-
-  std::span<const std::uint8_t> rest() const { return bytes_.subspan(pos_); }
-  std::size_t position() const { return pos_; }
-
- private:
-  static bool isSpace(std::uint8_t c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-  }
-  static bool isDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
-
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 2;  // after the magic number
-};
-
-ReadResult readPlainPixels(PbmScanner& scanner, std::uint32_t width, std::uint32_t height) {
-  // Each pixel takes at least one byte: refuse a forged height before
-  // allocating for it.
-  const std::uint64_t pixels = std::uint64_t{width} * height;
-  if (scanner.rest().size() < pixels) return failure("P1 pixel data truncated");
-  ReadResult result{{}, Rows(height, Row{}), width};
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const int pixel = scanner.nextPlainPixel();
-      if (pixel == -1) {
-        return failure("P1 pixel data truncated: " + std::to_string(y) + " of " + std::to_string(height) + " rows");
-      }
-      if (pixel == -2) {
-        return failure("P1 pixel data: unexpected byte at offset " + std::to_string(scanner.position() - 1));
-      }
-      if (pixel == 1) setDot(result.rows[y], x);
-    }
-  }
-  return result;
-}
-
-ReadResult readRawPixels(PbmScanner& scanner, std::uint32_t width, std::uint32_t height) {
-  if (!scanner.skipOneSpace()) return failure("P4 header must end with one whitespace byte");
-  const std::size_t rowBytes = (width + 7) / 8;
-  const std::span<const std::uint8_t> data = scanner.rest();
-  if (data.size() / rowBytes < height) {
-    return failure("P4 pixel data truncated: " + std::to_string(data.size() / rowBytes) + " of " +
-                   std::to_string(height) + " rows");
-  }
-  ReadResult result{{}, Rows(height, Row{}), width};
-  // Bits past the width are padding of any value; they must not print.
-  const std::uint8_t lastByteMask = static_cast<std::uint8_t>(0xFFu << (rowBytes * 8 - width));
-  for (std::uint32_t y = 0; y < height; ++y) {
-    Row& row = result.rows[y];
-    std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(y * rowBytes), rowBytes, row.begin());
-    row[rowBytes - 1] &= lastByteMask;
-  }
-  return result;
-}
-
-ReadResult readPbm(std::span<const std::uint8_t> bytes) {
-  PbmScanner scanner(bytes);
-  std::uint64_t width = 0, height = 0;
-  if (!scanner.readNumber(&width) || !scanner.readNumber(&height)) return failure("PBM header: bad width or height");
-  if (std::string problem = sizeProblem(width, height); !problem.empty()) return failure(problem);
-  const auto w = static_cast<std::uint32_t>(width);
-  const auto h = static_cast<std::uint32_t>(height);
-  return bytes[1] == '1' ? readPlainPixels(scanner, w, h) : readRawPixels(scanner, w, h);
-}
-
-// ---- PNG in ----------------------------------------------------------------
-
-// Grey (0 black, 255 white) to dots, the dither every front end uses.
-Rows dither(const std::vector<std::uint8_t>& grey, std::uint32_t width, std::uint32_t height) {
-  Rows rows(height, Row{});
-  frontend::RowDitherer ditherer(width);
-  for (std::uint32_t y = 0; y < height; ++y) ditherer.ditherRow(&grey[std::size_t{y} * width], rows[y].data());
   return rows;
-}
-
-struct PngImageGuard {
-  png_image* image;
-  ~PngImageGuard() { png_image_free(image); }
-};
-
-ReadResult readPng(std::span<const std::uint8_t> bytes) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  PngImageGuard guard{&image};
-  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) {
-    return failure(std::string("PNG: ") + image.message);
-  }
-  if (std::string problem = sizeProblem(image.width, image.height); !problem.empty()) return failure(problem);
-  image.format = PNG_FORMAT_GRAY;
-  std::vector<std::uint8_t> grey(PNG_IMAGE_SIZE(image));
-  const png_color white{255, 255, 255};
-  if (!png_image_finish_read(&image, &white, grey.data(), 0, nullptr)) {
-    return failure(std::string("PNG: ") + image.message);
-  }
-  return {{}, dither(grey, image.width, image.height), image.width};
 }
 
 // ---- PNG out ---------------------------------------------------------------
@@ -468,9 +334,12 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path, std::string* er
 
 ReadResult readImage(std::span<const std::uint8_t> bytes) {
   try {
-    if (bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0) return readPng(bytes);
-    if (bytes.size() >= 2 && bytes[0] == 'P' && (bytes[1] == '1' || bytes[1] == '4')) return readPbm(bytes);
-    return failure("not a PBM (P1 or P4) or PNG image");
+    documents::Picture picture;
+    std::string error;
+    // writePbm writes a job that printed nothing as 576 x 0: it reads back.
+    const documents::PictureLimits limits{kLineDots, kMaxReadRows, true};
+    if (!documents::readPicture(bytes, limits, &picture, &error)) return failure(error);
+    return {{}, headRows(picture), picture.width};
   } catch (const std::exception&) {
     return failure("out of memory");
   }

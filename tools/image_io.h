@@ -1,5 +1,6 @@
-// Page images in and out: PBM (P1, P4) and PNG read into 576-dot rows, and
-// rows written back as PBM, PNG or a colour preview with cut marks.
+// Page images in and out: PBM (P1, P4), PNG and JPEG read into 576-dot rows
+// (through the shared reader, documents/picture.h), and rows written back as
+// PBM, PNG or a colour preview with cut marks.
 //
 // A row is 72 bytes, the most significant bit of byte 0 the leftmost dot, a
 // set bit a black dot. No function here throws; failures come back as text.
@@ -32,10 +33,11 @@ struct ReadResult {
   bool ok() const { return error.empty(); }
 };
 
-// Reads a PBM (P1 or P4) or PNG image, recognised by its first bytes. An
-// image wider than 576 dots is an error. Grey, colour and palette PNGs are
-// converted to grey, composited on white where they have alpha, and
-// dithered to one bit (Floyd-Steinberg, dark becomes a dot).
+// Reads a PBM (P1 or P4), PNG or JPEG image, recognised by its first bytes.
+// An image wider than 576 dots is an error. Black and white images are
+// taken dot for dot; others are converted to grey as documents/picture.h
+// says (composited on white where they have alpha) and dithered to one bit
+// (Floyd-Steinberg, dark becomes a dot).
 ReadResult readImage(std::span<const std::uint8_t> bytes);
 ReadResult readImageFile(const std::string& path);
 

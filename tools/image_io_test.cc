@@ -85,6 +85,16 @@ TEST(ImageIoTest, RoundTripsThroughEachFormat) {
   }
 }
 
+// What qmx415u-decode writes of a stream that printed nothing.
+TEST(ImageIoTest, APbmOfNoRowsReadsBack) {
+  const std::string path = tempPath("empty.pbm");
+  ASSERT_EQ(writePbm(path, {}), "");
+  const ReadResult result = readImageFile(path);
+  EXPECT_TRUE(result.ok()) << result.error;
+  EXPECT_TRUE(result.rows.empty());
+  std::remove(path.c_str());
+}
+
 TEST(ImageIoTest, PlainPbmWithCommentsIsPaddedOnTheRight) {
   const ReadResult result = readImage(bytesOf("P1\n# a comment\n10 # width\n2\n1000000001\n0 1 0 0 0 0 0 0 0 0\n"));
   ASSERT_TRUE(result.ok()) << result.error;

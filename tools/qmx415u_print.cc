@@ -32,8 +32,9 @@ namespace {
 constexpr const char* kUsage = R"(usage: qmx415u-print [options] PAGE...
 
 Prints one job through the plug-in, one PAGE per page. A PAGE is a PBM (P1
-or P4) or PNG image at most 576 dots wide; narrower images are padded with
-white on the right, grey and colour images are dithered to black and white.
+or P4), PNG or JPEG image at most 576 dots wide; narrower images are padded
+with white on the right, grey and colour images are dithered to black and
+white.
 
 options:
   -o FILE               write the printer stream to FILE or a device such as

@@ -1,4 +1,4 @@
-#include "cups/raster_pages.h"
+#include "documents/raster_pages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,10 +46,6 @@ double leftMarginPoints(const cups_page_header2_t& h) {
 
 }  // namespace
 
-std::int16_t jobPaperLength(std::int64_t pageLength) {
-  return static_cast<std::int16_t>(std::clamp<std::int64_t>(pageLength, kLongestMemoryPaper, kLongestPaperLength));
-}
-
 bool readFormat(const cups_page_header2_t& h, PageFormat* format, std::string* error) {
   if (h.HWResolution[0] != kDotsPerInch || h.HWResolution[1] != kDotsPerInch) {
     *error = "resolution " + std::to_string(h.HWResolution[0]) + "x" + std::to_string(h.HWResolution[1]) +
@@ -91,6 +87,25 @@ bool readFormat(const cups_page_header2_t& h, PageFormat* format, std::string* e
 
 RasterPages::~RasterPages() = default;
 
+bool RasterPages::withinMedia(std::string* why) {
+  if (format_.width > media_.widestPage) {
+    *why = "a width of " + std::to_string(format_.width) + " dots is wider than the media (" +
+           std::to_string(media_.widestPage) + " dots at 203 dpi)";
+    return false;
+  }
+  if (media_.marginGiven) {
+    format_.leftMargin = std::min(media_.leftMargin, format_.width);
+    format_.fit = frontend::fitLine(format_.width, format_.leftMargin);
+  }
+  return true;
+}
+
+std::string RasterPages::pageNotice() const {
+  if (format_.fit.shifted == 0) return {};
+  return "the printable area ends past the head's 576 dots; moved " + std::to_string(format_.fit.shifted) +
+         " dots to the left";
+}
+
 bool RasterPages::fail(std::string message) {
   if (error_.empty()) error_ = std::move(message);
   return false;
@@ -112,7 +127,7 @@ bool RasterPages::nextPage() {
   }
   ++page_;
   std::string why;
-  if (!readFormat(header, &format_, &why)) {
+  if (!readFormat(header, &format_, &why) || !withinMedia(&why)) {
     format_ = PageFormat{};
     return fail(pageText(page_) + why);
   }

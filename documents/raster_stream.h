@@ -17,8 +17,8 @@
 //     for (std::uint32_t y = 0; y < header.cupsHeight; ++y) row = stream.readRow();
 //
 // Memory is a 64 KiB input buffer and one row, whatever the page's length.
-#ifndef QMX_CUPS_RASTER_STREAM_H_
-#define QMX_CUPS_RASTER_STREAM_H_
+#ifndef QMX_DOCUMENTS_RASTER_STREAM_H_
+#define QMX_DOCUMENTS_RASTER_STREAM_H_
 
 #include <cups/raster.h>
 #include <sys/types.h>
@@ -122,4 +122,4 @@ class RasterStream {
 
 }  // namespace qmxcups
 
-#endif  // QMX_CUPS_RASTER_STREAM_H_
+#endif  // QMX_DOCUMENTS_RASTER_STREAM_H_

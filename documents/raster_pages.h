@@ -1,7 +1,8 @@
 // The pages of a CUPS raster stream as the head's lines: each page header
 // checked against what the printer can print, each row fitted to the 576
-// dots and, when grey, dithered. The raster filter prints from it and the
-// fuzz target reads through it, so bad input meets the same checks.
+// dots and, when grey, dithered. The raster filter and the printer
+// application's worker print from it (a frontend::PageSource) and the fuzz
+// target reads through it, so bad input meets the same checks.
 //
 //   qmxcups::RasterStream stream(qmxcups::readFileDescriptor, &fd);
 //   qmxcups::RasterPages pages(stream);
@@ -18,8 +19,8 @@
 //
 // Memory is the stream's input buffer, one source row (at most
 // kMaxPageWidthDots wide) and one head line, whatever the page's length.
-#ifndef QMX_CUPS_RASTER_PAGES_H_
-#define QMX_CUPS_RASTER_PAGES_H_
+#ifndef QMX_DOCUMENTS_RASTER_PAGES_H_
+#define QMX_DOCUMENTS_RASTER_PAGES_H_
 
 #include <cups/raster.h>
 
@@ -29,8 +30,9 @@
 #include <string>
 #include <vector>
 
-#include "cups/raster_stream.h"
+#include "documents/raster_stream.h"
 #include "frontend/dither.h"
+#include "frontend/job_loop.h"
 #include "frontend/page_fit.h"
 #include "frontend/paper_length.h"
 #include "jobstate/raster_line.h"
@@ -42,6 +44,7 @@ inline constexpr double kPointsPerInch = 72.0;
 // Bounds a row's buffer: 2 m of paper width at 203 dpi.
 inline constexpr std::uint32_t kMaxPageWidthDots = 16384;
 using frontend::kLongestMemoryPaper;
+using frontend::jobPaperLength;
 using frontend::kLongestPaperLength;
 using frontend::kMostPageRows;
 using frontend::pageRoom;
@@ -71,38 +74,52 @@ struct PageFormat {
 // resolution or layout, no rows, or more than kMostPageRows.
 bool readFormat(const cups_page_header2_t& header, PageFormat* format, std::string* error);
 
-// The paper length a job starting with a page of `pageLength` tenths runs
-// with: at least kLongestMemoryPaper, so that later pages up to 1260 mm fit
-// the page buffers sized from it, and at most kLongestPaperLength.
-std::int16_t jobPaperLength(std::int64_t pageLength);
 
-class RasterPages {
+// What a printer application knows better than a page header. PWG and
+// Apple raster pages state no margin, so where the media's printable area
+// starts comes from the job's media; and a page wider than that media is
+// not one the printer can print as it was drawn. By default (the CUPS
+// filter) the header's margin stands and any width up to
+// kMaxPageWidthDots is taken.
+struct MediaBounds {
+  bool marginGiven = false;
+  std::uint32_t leftMargin = 0;  // dots, when marginGiven
+  std::uint32_t widestPage = kMaxPageWidthDots;
+};
+
+class RasterPages final : public frontend::PageSource {
  public:
   // `stream` stays the caller's and must outlive the pages.
-  explicit RasterPages(RasterStream& stream) : stream_(stream) {}
-  ~RasterPages();
+  explicit RasterPages(RasterStream& stream, const MediaBounds& media = {}) : stream_(stream), media_(media) {}
+  ~RasterPages() override;
   RasterPages(const RasterPages&) = delete;
   RasterPages& operator=(const RasterPages&) = delete;
 
   // Reads the next page header, skipping what is left of the current page.
   // False at the end of the stream (error() empty), or with error() set for
   // a page the printer cannot print or a stream cut short.
-  bool nextPage();
+  bool nextPage() override;
   const PageFormat& format() const { return format_; }
+  frontend::PageShape shape() const override { return {format_.height, format_.paperLength}; }
+  // Says so when the printable area was moved left to fit the head.
+  std::string pageNotice() const override;
   std::size_t pageNumber() const { return page_; }  // 1 for the first page
-  std::uint32_t rowsLeft() const { return format_.height - rowsRead_; }
+  std::uint32_t rowsLeft() const override { return format_.height - rowsRead_; }
 
   // The current page's next row as a head line. False with error() set
   // when the stream ends before the row, or when no row is left.
-  bool readLine(jobstate::RasterLine* line);
+  bool readLine(jobstate::RasterLine* line) override;
 
-  const std::string& error() const { return error_; }
+  const std::string& error() const override { return error_; }
 
  private:
+  bool withinMedia(std::string* why);
+
   const std::uint8_t* readRow();
   bool fail(std::string message);
 
   RasterStream& stream_;
+  const MediaBounds media_;
   PageFormat format_;
   std::size_t page_ = 0;
   std::uint32_t rowsRead_ = 0;
@@ -114,4 +131,4 @@ class RasterPages {
 
 }  // namespace qmxcups
 
-#endif  // QMX_CUPS_RASTER_PAGES_H_
+#endif  // QMX_DOCUMENTS_RASTER_PAGES_H_

@@ -2,7 +2,7 @@
 // every form it writes (CUPS version 3 and 2, PWG, Apple; version 1 made
 // from version 3): the same headers, the same rows, and an end told apart
 // from a stream cut short at every byte.
-#include "cups/raster_stream.h"
+#include "documents/raster_stream.h"
 
 #include <gtest/gtest.h>
 

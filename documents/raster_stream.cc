@@ -1,4 +1,4 @@
-#include "cups/raster_stream.h"
+#include "documents/raster_stream.h"
 
 #include <unistd.h>
 
