@@ -1,26 +1,16 @@
 #include "app/driver.h"
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "app/file_device.h"
 #include "app/ipp_options.h"
-#include "app/job_options.h"
+#include "app/job_queue.h"
 #include "app/job_runner.h"
-#include "frontend/log_text.h"
-#include "frontend/print_options.h"
 
 namespace app {
 namespace {
 
 constexpr const char* kMakeAndModel = "QMX415U 80 mm thermal receipt printer";
-constexpr double kHundredthsPerInch = 2540.0;
-constexpr double kPointsPerInch = 72.0;
 constexpr int kRollWidth = 8000;           // hundredths of a millimetre
 constexpr int kSideMargin = 400;           // 72 mm printable on the 80 mm roll
 constexpr int kReadyLength = 29700;        // the length a job gets when it names none
@@ -33,219 +23,13 @@ pappl_pr_driver_t kDrivers[] = {
     {kDriverName, kMakeAndModel, "MFG:QMX415U;MDL:80 mm receipt printer;CMD:QMX415U;", nullptr},
 };
 
-// Everything one job keeps between the callbacks.
-struct JobRun {
-  std::unique_ptr<Worker> worker;
-  cups_raster_t* raster = nullptr;
-  std::size_t deviceBytesBefore = 0;
-  bool inputLost = false;  // the worker took no more raster
-  bool refused = false;    // the driver refused a page: the job is over
-  std::uint32_t lineBytes = 0;
-
-  ~JobRun() {
-    if (raster != nullptr) cupsRasterClose(raster);
-  }
-};
-
-JobRun* runOf(pappl_job_t* job) { return static_cast<JobRun*>(papplJobGetData(job)); }
-
-void finishRun(pappl_job_t* job) {
-  delete runOf(job);
-  papplJobSetData(job, nullptr);
-}
-
-// A job's own text on the worker's command line, escaped as every
-// filter message is; a name instead of nothing.
-std::string argumentText(const char* text, const char* fallback) {
-  return frontend::loggable(text != nullptr && *text != '\0' ? text : fallback);
-}
-
-// ---- The worker's side of the job -------------------------------------------
-
-pappl_loglevel_t levelOf(const std::string& line, std::string* text) {
-  static const std::pair<const char*, pappl_loglevel_t> kLevels[] = {
-      {"ERROR: ", PAPPL_LOGLEVEL_ERROR}, {"WARNING: ", PAPPL_LOGLEVEL_WARN}, {"INFO: ", PAPPL_LOGLEVEL_INFO},
-      {"PAGE: ", PAPPL_LOGLEVEL_DEBUG},  {"DEBUG: ", PAPPL_LOGLEVEL_DEBUG},
-  };
-  for (const auto& [prefix, level] : kLevels) {
-    if (line.rfind(prefix, 0) == 0) {
-      *text = line.substr(std::strlen(prefix));
-      return level;
-    }
-  }
-  *text = line;
-  return PAPPL_LOGLEVEL_DEBUG;
-}
-
-// Whole command groups of the worker, to the device as they come.
-bool writeToDevice(pappl_device_t* device, const std::uint8_t* bytes, std::size_t length) {
-  return papplDeviceWrite(device, bytes, length) == static_cast<ssize_t>(length);
-}
-
-// libcups's write callback: nothing may be thrown through it.
-ssize_t rasterToWorker(void* context, unsigned char* bytes, size_t length) {
-  auto* run = static_cast<JobRun*>(context);
-  try {
-    if (!run->inputLost && run->worker->send(bytes, length)) return static_cast<ssize_t>(length);
-  } catch (const std::exception&) {
-  }
-  run->inputLost = true;
-  return -1;
-}
-
-std::unique_ptr<Worker> startWorker(pappl_job_t* job, pappl_device_t* device, const frontend::PrintOptions& settings,
-                                    std::string* error) {
-  const WorkerConfig& config = workerConfig();
-  WorkerSetup setup;
-  setup.program = config.program;
-  setup.arguments = {std::to_string(papplJobGetID(job)), argumentText(papplJobGetUsername(job), "guest"),
-                     argumentText(papplJobGetName(job), "untitled"), "1", filterOptions(settings)};
-  setup.environment = config.environment;
-  setup.folderParent = config.folderParent;
-  setup.runAs = config.runAs;
-  setup.idleTimeoutMs = config.idleTimeoutMs;
-  return Worker::start(
-      setup, [device](const std::uint8_t* bytes, std::size_t length) { return writeToDevice(device, bytes, length); },
-      [job](const std::string& line) {
-        std::string text;
-        const pappl_loglevel_t level = levelOf(line, &text);
-        papplLogJob(job, level, "Worker: %s", text.c_str());
-      },
-      error);
-}
-
-std::size_t deviceBytesWritten(pappl_device_t* device) {
-  pappl_devmetrics_t metrics{};
-  papplDeviceGetMetrics(device, &metrics);
-  return metrics.write_bytes;
-}
-
-void abortWith(pappl_job_t* job, pappl_jreason_t reason, const char* format, const std::string& why) {
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, format, why.c_str());
-  papplJobSetReasons(job, reason, PAPPL_JREASON_NONE);
-}
-
-// The worker's own refusals are about the document; anything else about
-// the system that ran it.
-pappl_jreason_t reasonFor(const WorkerOutcome& outcome) {
-  if (outcome.end != WorkerEnd::kFailed) return PAPPL_JREASON_ABORTED_BY_SYSTEM;
-  static const char* const kDocumentFaults[] = {"bad raster input", "the raster holds no pages", "page "};
-  for (const char* prefix : kDocumentFaults) {
-    if (outcome.why.rfind(prefix, 0) == 0) return PAPPL_JREASON_DOCUMENT_FORMAT_ERROR;
-  }
-  return PAPPL_JREASON_ABORTED_BY_SYSTEM;
-}
-
-// Points from hundredths of a millimetre.
-float pointsFrom(int hundredths) { return static_cast<float>(hundredths * kPointsPerInch / kHundredthsPerInch); }
-
-// ---- Raster callbacks -------------------------------------------------------
-
-// Runs one callback's work; nothing is thrown back into PAPPL: a failure
-// ends the job, with its reason.
-template <typename Work>
-bool guarded(pappl_job_t* job, const char* step, Work work) {
-  try {
-    return work();
-  } catch (const std::exception& e) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s failed: %s", step, e.what());
-  } catch (...) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s failed.", step);
-  }
-  papplJobSetReasons(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, PAPPL_JREASON_NONE);
+// PAPPL's raster callbacks, which only its own PNG and JPEG filters would
+// call: every format the app prints has the job runner as its filter
+// (addFormatFilters), so a job that comes here is one the app does not print.
+bool refuseRaster(pappl_job_t* job) {
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The document reached a raster path the printer does not use.");
+  papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR, PAPPL_JREASON_NONE);
   return false;
-}
-
-// The job starts its worker, which reads the pages as CUPS raster and
-// starts the plug-in's job with the first page.
-bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  endFileDeviceJob(device);  // whatever an earlier, failed job left open is its own
-  frontend::PrintOptions settings;
-  std::string why;
-  if (!resolvePrintOptions(job, options, &settings, &why)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Bad value: %s", why.c_str());
-    papplJobSetReasons(job, PAPPL_JREASON_JOB_COMPLETED_WITH_ERRORS, PAPPL_JREASON_NONE);
-    return false;
-  }
-  auto run = std::make_unique<JobRun>();
-  std::string error;
-  run->worker = startWorker(job, device, settings, &error);
-  if (!run->worker) {
-    abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The worker did not start: %s", error);
-    return false;
-  }
-  run->raster = cupsRasterOpenIO(rasterToWorker, run.get(), CUPS_RASTER_WRITE);
-  if (run->raster == nullptr) {
-    abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The job did not start: %s", cupsLastErrorString());
-    return false;
-  }
-  run->deviceBytesBefore = deviceBytesWritten(device);
-  papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Worker process %d started.", static_cast<int>(run->worker->pid()));
-  papplJobSetData(job, run.release());
-  return true;
-}
-
-bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/, unsigned page) {
-  JobRun* run = runOf(job);
-  if (run == nullptr) return false;
-  cups_page_header2_t header = options->header;
-  // The printable area starts after the media's left margin, as PAPPL lays out its own pages.
-  header.cupsImagingBBox[0] = pointsFrom(options->media.left_margin);
-  papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %ux%u, %u bits.", page, header.cupsWidth, header.cupsHeight,
-              header.cupsBitsPerPixel);
-  run->lineBytes = header.cupsBytesPerLine;
-  // The worker checks the page before any of its lines is read: a page it
-  // refuses ends the job here, without PAPPL reading the rest of it.
-  if (!cupsRasterWriteHeader2(run->raster, &header) || !run->worker->awaitPage(page)) {
-    run->inputLost = true;
-    return false;
-  }
-  return true;
-}
-
-bool writeLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned /*y*/,
-               const unsigned char* line) {
-  JobRun* run = runOf(job);
-  if (run == nullptr || line == nullptr || run->inputLost) return false;
-  return cupsRasterWritePixels(run->raster, const_cast<unsigned char*>(line), run->lineBytes) == run->lineBytes;
-}
-
-bool endPage(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/, unsigned /*page*/) {
-  JobRun* run = runOf(job);
-  return run != nullptr && !run->inputLost;
-}
-
-// The worker ends; the job is whole only when it printed and the device
-// took every byte it was given.
-bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* device) {
-  JobRun* run = runOf(job);
-  if (run == nullptr) return false;
-  // A refused or cancelled job ends at the worker's next whole command.
-  if (papplJobIsCanceled(job) || run->refused) run->worker->cancel();
-  cupsRasterClose(run->raster);
-  run->raster = nullptr;
-  const WorkerOutcome outcome = run->worker->finish();
-  papplDeviceFlush(device);
-  const std::size_t taken = deviceBytesWritten(device) - run->deviceBytesBefore;
-  const std::uint64_t given = run->worker->bytesOut();
-  endFileDeviceJob(device);
-  bool ended = false;
-  if (run->refused) {
-    // The refusal gave the reason; what the worker made of the cut-short
-    // raster adds nothing.
-  } else if (outcome.end != WorkerEnd::kPrinted) {
-    abortWith(job, reasonFor(outcome), "The job failed: %s.", outcome.why);
-  } else if (taken != given) {
-    abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "%s",
-              "The job failed: the printer took " + std::to_string(taken) + " of " + std::to_string(given) +
-                  " bytes.");
-  } else {
-    ended = true;
-    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %llu bytes to the printer; worker peak memory %ld KB.",
-                static_cast<unsigned long long>(given), run->worker->peakKb());
-  }
-  finishRun(job);
-  return ended;
 }
 
 // ---- What the printer offers ------------------------------------------------
@@ -296,8 +80,7 @@ void addDescriptionAttributes(ipp_t* attrs) {
 pappl_pr_driver_t* drivers() { return kDrivers; }
 
 void addFormatFilters(pappl_system_t* system) {
-  for (const char* format : {"image/pwg-raster", "image/urf"})
-    papplSystemAddMIMEFilter(system, format, kNativeFormat, printJob, nullptr);
+  for (const char* format : printedFormats()) papplSystemAddMIMEFilter(system, format, kNativeFormat, printJob, nullptr);
 }
 
 int driverCount() { return static_cast<int>(std::size(kDrivers)); }
@@ -306,22 +89,17 @@ int driverCount() { return static_cast<int>(std::size(kDrivers)); }
 bool fillDriverData(pappl_system_t* /*system*/, const char* driverName, const char* /*deviceUri*/,
                     const char* /*deviceId*/, pappl_pr_driver_data_t* data, ipp_t** attrs, void* /*context*/) {
   if (driverName == nullptr || std::strcmp(driverName, kDriverName) != 0) return false;
-  data->rstartjob_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-    return guarded(job, "Starting the job", [&] { return startJob(job, options, device); });
+  data->rstartjob_cb = [](pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) { return refuseRaster(job); };
+  data->rstartpage_cb = [](pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+    return refuseRaster(job);
   };
-  data->rstartpage_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page) {
-    return guarded(job, "Starting a page", [&] { return startPage(job, options, device, page); });
+  data->rwriteline_cb = [](pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char*) {
+    return refuseRaster(job);
   };
-  data->rwriteline_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned y,
-                           const unsigned char* line) {
-    return guarded(job, "Printing a line", [&] { return writeLine(job, options, device, y, line); });
+  data->rendpage_cb = [](pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
+    return refuseRaster(job);
   };
-  data->rendpage_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device, unsigned page) {
-    return guarded(job, "Ending a page", [&] { return endPage(job, options, device, page); });
-  };
-  data->rendjob_cb = [](pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-    return guarded(job, "Ending the job", [&] { return endJob(job, options, device); });
-  };
+  data->rendjob_cb = [](pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) { return refuseRaster(job); };
   papplCopyString(data->make_and_model, kMakeAndModel, sizeof data->make_and_model);
   data->ppm = kPagesPerMinute;
   data->kind = PAPPL_KIND_RECEIPT | PAPPL_KIND_ROLL;

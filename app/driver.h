@@ -1,16 +1,8 @@
 // The printer's PAPPL driver: what the printer offers (pappl_pr_driver_data_t
-// and the vendor attributes), the MIME filters through which every
-// document reaches the job runner (app/job_runner.h), and the raster
-// callbacks PAPPL's own PNG and JPEG filters call. Each job runs its
-// plug-in work in a worker process of its own (app/worker.h):
-//
-//   rstartjob   start the worker (the job's options on its command line)
-//   rstartpage  the page's header, as CUPS raster, to the worker
-//   rwriteline  the line, to the worker
-//   rendpage    -
-//   rendjob     end the worker's input, copy the rest of its bytes to the
-//               device, reap it; the job is whole only when the worker
-//               printed and the device took every byte.
+// and the vendor attributes), and the MIME filters through which every
+// document the app prints reaches the job runner (app/job_runner.h), which
+// prints it in a worker process of its own. PAPPL's raster callbacks are
+// never the way a document prints: they refuse.
 #ifndef QMX_APP_DRIVER_H_
 #define QMX_APP_DRIVER_H_
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "app/ipp_options.h"
+#include "app/media_request.h"
 
 namespace app {
 namespace {
@@ -22,8 +24,9 @@ constexpr const char* kPwgRaster = "image/pwg-raster";
 constexpr const char* kAppleRaster = "image/urf";
 constexpr const char* kPng = "image/png";
 constexpr const char* kJpeg = "image/jpeg";
-constexpr const char* kPrintedFormats[] = {kPwgRaster, kAppleRaster, kPng, kJpeg};
-constexpr const char* kPrintedFormatNames = "PWG raster, Apple raster, PNG and JPEG";
+constexpr const char* kPortableBitmap = "image/x-portable-bitmap";  // the tools' own pages
+constexpr const char* kPrintedFormats[] = {kPwgRaster, kAppleRaster, kPng, kJpeg, kPortableBitmap};
+constexpr const char* kPrintedFormatNames = "PWG raster, Apple raster, PNG, JPEG and PBM";
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr mode_t kDocumentMode = 0600;
@@ -182,8 +185,19 @@ std::vector<pappl_printer_t*> printersOf(pappl_system_t* system) {
 
 bool printsFormat(const char* format) { return printedFormat(format) != nullptr; }
 
-const char* formatOfContent(const unsigned char* /*header*/, std::size_t /*length*/) {
-  return nullptr;  // PAPPL's own typing names every format the app prints
+std::span<const char* const> printedFormats() { return kPrintedFormats; }
+
+const char* formatOfContent(const unsigned char* header, std::size_t length) {
+  // PAPPL's own typing knows a JPEG only by an APPn marker after its start
+  // (JFIF, Exif, Adobe); one that goes straight to its tables or frame (a
+  // plain CMYK JPEG) starts FF D8 FF all the same.
+  if (length >= 4 && header[0] == 0xFF && header[1] == 0xD8 && header[2] == 0xFF && header[3] >= 0xC0 &&
+      header[3] != 0xFF)
+    return kJpeg;
+  // A PBM starts P1 or P4, then white space.
+  if (length >= 3 && header[0] == 'P' && (header[1] == '1' || header[1] == '4') && std::isspace(header[2]))
+    return kPortableBitmap;
+  return nullptr;
 }
 
 bool JobQueue::open(pappl_system_t* system, QueueConfig config, std::string* why) {
@@ -199,6 +213,8 @@ bool JobQueue::open(pappl_system_t* system, QueueConfig config, std::string* why
 
 bool JobQueue::validateDocument(pappl_client_t* client, bool valid) {
   ipp_t* request = papplClientGetRequest(client);
+  // PAPPL checks the job's media after this: the roll's, as clients name it.
+  takeRollMedia(request);
   if (ippGetOperation(request) == IPP_OP_CREATE_JOB) return valid;  // the document comes later
   if (!valid) {
     // A format PAPPL does not list is refused as IPP names that refusal.

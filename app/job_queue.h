@@ -44,6 +44,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -60,6 +61,8 @@ struct QueueConfig {
 
 // Whether the app prints documents of `format` (a MIME media type).
 bool printsFormat(const char* format);
+// Every format the app prints.
+std::span<const char* const> printedFormats();
 
 // The format of a document from its first bytes, or null when it is none
 // the app knows (PAPPL's own typing knows PWG, Apple raster, PNG, JPEG,

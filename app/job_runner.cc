@@ -52,17 +52,9 @@ pappl_loglevel_t levelOf(const std::string& line, std::string* text) {
 }
 
 // The worker's refusals of the document are about the document; every
-// other failure about the system that ran it. (The CUPS filter, which
-// prints raster documents, says so by its messages; the document worker
-// by its exit status.)
+// other failure about the system that ran it.
 bool refusedDocument(const WorkerOutcome& outcome) {
-  if (outcome.end != WorkerEnd::kFailed) return false;
-  if (outcome.exitCode == kExitDocumentRefused) return true;
-  static const char* const kDocumentFaults[] = {"bad raster input", "the raster holds no pages", "page "};
-  for (const char* prefix : kDocumentFaults) {
-    if (outcome.why.rfind(prefix, 0) == 0) return true;
-  }
-  return false;
+  return outcome.end == WorkerEnd::kFailed && outcome.exitCode == kExitDocumentRefused;
 }
 
 std::size_t deviceBytesWritten(pappl_device_t* device) {

@@ -15,6 +15,7 @@
 #include <exception>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/driver.h"
 #include "app/server.h"
@@ -177,6 +178,25 @@ void takeServerCommand(int argc, char* argv[]) {
   }
 }
 
+// PAPPL 1.3's `submit -n COPIES` files the count under a name its own
+// request building never reads, so the job printed one copy: -n N is
+// handed on as -o copies=N. `arguments` keeps the new strings.
+std::vector<char*> copiesAsOption(int argc, char* argv[], std::vector<std::string>* arguments) {
+  arguments->reserve(static_cast<std::size_t>(argc));
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-n") == 0 && i + 1 < argc) {
+      arguments->push_back("-o");
+      arguments->push_back(std::string("copies=") + argv[++i]);
+    } else {
+      arguments->push_back(argv[i]);
+    }
+  }
+  std::vector<char*> pointers;
+  for (std::string& argument : *arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 std::string baseNameOf(const char* path) {
   const char* slash = std::strrchr(path, '/');
   return slash != nullptr ? slash + 1 : path;
@@ -188,8 +208,11 @@ int main(int argc, char* argv[]) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed connection or device is an error, reported
   if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') app::programName() = baseNameOf(argv[0]);
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) return listDevices(argc, argv);
-  takeServerCommand(argc, argv);
-  return papplMainloop(argc, argv, app::kVersion, app::kFooter, app::driverCount(), app::drivers(), nullptr,
+  std::vector<std::string> arguments;
+  std::vector<char*> args = copiesAsOption(argc, argv, &arguments);
+  const int count = static_cast<int>(args.size()) - 1;
+  takeServerCommand(count, args.data());
+  return papplMainloop(count, args.data(), app::kVersion, app::kFooter, app::driverCount(), app::drivers(), nullptr,
                        app::fillCheckedDriverData, kOwnServerCommand, app::runServer, app::createSystem, usage,
                        nullptr);
 }

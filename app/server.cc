@@ -30,10 +30,10 @@ namespace app {
 namespace {
 
 constexpr const char* kServerCommand = "server";
-#ifndef QMX_INSTALLED_FILTER
-#define QMX_INSTALLED_FILTER "/usr/lib/cups/filter/rastertoqmx415u"
+#ifndef QMX_INSTALLED_WORKER
+#define QMX_INSTALLED_WORKER "/usr/lib/qmx415u/qmx415u-app-worker"
 #endif
-constexpr const char* kFilterName = "rastertoqmx415u";
+constexpr const char* kWorkerName = "qmx415u-app-worker";
 // A worker of a server run as root owns nothing: not the service's files, nor
 // its socket.
 constexpr const char* kDefaultWorkerUser = "nobody";
@@ -112,16 +112,16 @@ void keepToOwner(const std::string& path, mode_t mode) {
   if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && (st.st_mode & ~mode & 0777) != 0) chmod(path.c_str(), mode);
 }
 
-// The raster filter beside this program (a build tree), else the installed one.
+// The job worker beside this program (a build tree), else the installed one.
 std::string workerProgram() {
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n > 0) {
     std::string path(self, static_cast<std::size_t>(n));
-    path = path.substr(0, path.rfind('/') + 1) + kFilterName;
+    path = path.substr(0, path.rfind('/') + 1) + kWorkerName;
     if (access(path.c_str(), X_OK) == 0) return path;
   }
-  return QMX_INSTALLED_FILTER;
+  return QMX_INSTALLED_WORKER;
 }
 
 bool lookUpUser(const std::string& name, app::RunAs* user) {
@@ -376,6 +376,9 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, fillCheckedDriverData,
                                nullptr);
   addFormatFilters(system);
+  papplSystemSetMIMECallback(
+      system, [](const unsigned char* header, size_t length, void*) { return formatOfContent(header, length); },
+      nullptr);
   JobQueue& queue = jobQueue();
   QueueConfig queueConfig;
   queueConfig.folder = option(count, options, "queue-directory", defaultQueueFolder(stateFile()));

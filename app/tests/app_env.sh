@@ -60,7 +60,9 @@ app_printer() {
 app_free_port() {
   local port
   for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
+    # Below the kernel's ephemeral ports (32768 on), which outgoing
+    # connections and the sinks take.
+    port=$((20000 + RANDOM % 12000))
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port"
       return 0

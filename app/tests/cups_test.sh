@@ -77,6 +77,36 @@ done
 # One connection per job, or one for both when PAPPL kept the device open.
 [ $n -ge 1 ] || fail "nothing reached the printer"
 # CUPS renders both to raster (Apple raster, the printer's preferred format).
-[ "$(grep -c 'Page 1 raster data is .*(sGray)' "$D/log")" = 2 ] || fail "the jobs did not arrive as grey raster"
+[ "$(grep -cE 'Accepted: [0-9]+ bytes of image/(urf|pwg-raster)' "$D/log")" = 2 ] || fail "the jobs did not arrive as raster"
 echo "ok - lp of a PDF and a text file through a cupsd queue (-m everywhere): both streams decode"
+
+# An 80 x 60 mm page, wider than tall, as a shop's label or ticket: `lp -o
+# media=Custom.80x60mm` sends a width CUPS computes from points (79.72 mm).
+# The app takes it as the roll, and CUPS has no reason to turn the page:
+# its bar across the top stays a row of dots across the paper.
+cat >"$D/ticket.ps" <<'END'
+%!PS
+<< /PageSize [226.77 170.08] >> setpagedevice
+/mm { 72 mul 25.4 div } def
+0 setgray 5 mm 50 mm 70 mm 3 mm rectfill
+/Helvetica findfont 5 mm scalefont setfont 8 mm 30 mm moveto (TICKET 7) show
+showpage
+END
+gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sOutputFile="$D/ticket.pdf" "$D/ticket.ps" || fail "making the ticket"
+connections=$(find "$D/jobs" -name 'conn-*.prn' | wc -l)
+lp -d receipt -o media=Custom.80x60mm "$D/ticket.pdf" >/dev/null || fail "lp the ticket"
+sink_wait jobs $((connections + 1)) || fail "the ticket never reached the printer"
+grep -q "Unsupported media-col" "$D/log" && fail "the app refused the ticket's media"
+ticket=$(printf '%s/jobs/conn-%06d.prn' "$D" $((connections + 1)))
+"$BIN/qmx415u-decode" --pbm "$D/ticket.pbm" "$ticket" >/dev/null || fail "the ticket does not decode"
+widest=$(python3 - "$D/ticket.pbm" <<'END'
+import sys
+data = open(sys.argv[1], "rb").read().split(b"\n", 2)
+rows = data[2]
+print(max(sum(bin(b).count("1") for b in rows[i:i + 72]) for i in range(0, len(rows), 72)))
+END
+)
+# The bar is 70 mm (559 dots) across; turned, no row would hold more than 3 mm of it.
+[ "$widest" -ge 500 ] || fail "the ticket came out turned: its widest row has $widest dots"
+echo "ok - an 80 x 60 mm ticket (lp -o media=Custom.80x60mm) is taken and prints as it stands ($widest dots across)"
 echo "cups_test: all passed"
