@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "app/document_worker.h"
 #include "app/file_device.h"
@@ -97,6 +98,7 @@ class JobRun final : public LinkWatch {
     }
   }
   void stalled(long long stalledMs, std::size_t queued) override {
+    countPrinted();
     setPrinterReasons(PAPPL_PREASON_OTHER, PAPPL_PREASON_OFFLINE);
     papplJobSetMessage(job_, "The printer has taken no bytes for %lld s (%zu waiting); the job waits for it.",
                        stalledMs / 1000, queued);
@@ -107,6 +109,7 @@ class JobRun final : public LinkWatch {
     }
   }
   void flowing() override {
+    countPrinted();
     if (reasons_ != PAPPL_PREASON_NONE) {
       papplJobSetMessage(job_, "Printing.");
       clearPrinterReasons();
@@ -126,6 +129,9 @@ class JobRun final : public LinkWatch {
   Attempt finishOnDevice(std::uint64_t given, std::size_t before);
   bool deliver(const std::uint8_t* bytes, std::size_t length);
   void onMessage(const std::string& line);
+  // Counts the pages whose every byte the printer has: in its
+  // job-impressions-completed, never twice over the attempts.
+  void countPrinted(bool everything = false);
   void tick();
   bool stoppedOrCanceled() const { return queue_.stopping() || papplJobIsCanceled(job_); }
   // Waits `ms`; false when the job was canceled or the server stops meanwhile.
@@ -147,6 +153,8 @@ class JobRun final : public LinkWatch {
   long long canceledAtMs_ = 0;
   unsigned pages_ = 0;          // pages the worker started, this attempt
   unsigned pagesCounted_ = 0;   // pages counted in the job's impressions, over every attempt
+  std::uint64_t sent_ = 0;      // bytes handed to the printer, this attempt
+  std::vector<std::uint64_t> pageEnds_;  // where each page's bytes end in them
   pappl_preason_t reasons_ = PAPPL_PREASON_NONE;  // what this job set on its printer
   bool offlineLogged_ = false;
   bool stallLogged_ = false;
@@ -190,31 +198,46 @@ void JobRun::onMessage(const std::string& line) {
   std::string text;
   const pappl_loglevel_t level = levelOf(line, &text);
   papplLogJob(job_, level, "Worker: %s", text.c_str());
-  if (line.rfind("PAGE: ", 0) == 0) {
-    ++pages_;
-    if (pages_ > pagesCounted_) {
-      papplJobSetImpressionsCompleted(job_, 1);
-      ++pagesCounted_;
-    }
+  if (line.rfind("PAGE: ", 0) == 0) ++pages_;
+}
+
+void JobRun::countPrinted(bool everything) {
+  const std::uint64_t taken = everything || link_ == nullptr ? sent_ : link_->acknowledged();
+  unsigned printed = 0;
+  while (printed < pageEnds_.size() && pageEnds_[printed] <= taken) ++printed;
+  if (printed > pagesCounted_) {
+    papplJobSetImpressionsCompleted(job_, static_cast<int>(printed - pagesCounted_));
+    pagesCounted_ = printed;
   }
 }
 
 bool JobRun::deliver(const std::uint8_t* bytes, std::size_t length) {
-  if (link_ == nullptr) {
-    if (papplDeviceWrite(device_, bytes, length) == static_cast<ssize_t>(length)) return true;
-    deviceFailed_ = true;
-    return false;
+  if (length == 0) {  // a page's end (host/group_frames.h)
+    pageEnds_.push_back(sent_);
+    countPrinted();
+    return true;
   }
-  writing_ = true;
-  const SocketLink::Result result = link_->write(bytes, length, *this);
-  writing_ = false;
-  if (result == SocketLink::Result::kLost) lost_ = true;
-  return result == SocketLink::Result::kDone;
+  if (link_ == nullptr) {
+    if (papplDeviceWrite(device_, bytes, length) != static_cast<ssize_t>(length)) {
+      deviceFailed_ = true;
+      return false;
+    }
+  } else {
+    writing_ = true;
+    const SocketLink::Result result = link_->write(bytes, length, *this);
+    writing_ = false;
+    if (result == SocketLink::Result::kLost) lost_ = true;
+    if (result != SocketLink::Result::kDone) return false;
+  }
+  sent_ += length;
+  countPrinted();
+  return true;
 }
 
 JobRun::Attempt JobRun::finishOnLink() {
   switch (link_->finish(*this)) {
     case SocketLink::Result::kDone:
+      countPrinted(true);  // the printer acknowledged every byte
       return Attempt::kPrinted;
     case SocketLink::Result::kLost:
       lost_ = true;
@@ -237,6 +260,7 @@ JobRun::Attempt JobRun::finishOnDevice(std::uint64_t given, std::size_t before) 
          "the printer took " + std::to_string(taken) + " of " + std::to_string(given) + " bytes.");
     return Attempt::kFailed;
   }
+  countPrinted(true);
   return Attempt::kPrinted;
 }
 
@@ -261,6 +285,8 @@ JobRun::Attempt JobRun::printOnce(const WorkerJobOptions& options) {
   worker.limits = setup.limits;
   worker.input = input;
   pages_ = 0;
+  sent_ = 0;
+  pageEnds_.clear();
   lost_ = deviceFailed_ = false;
   const std::size_t before = link_ == nullptr ? deviceBytesWritten(device_) : 0;
   std::string error;

@@ -209,6 +209,7 @@ SocketLink::Result SocketLink::write(const std::uint8_t* bytes, std::size_t leng
     if (watch.shouldStop()) return Result::kStopped;
     const ssize_t n = send(fd_, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
+      written_ += static_cast<std::uint64_t>(n);
       bytes += n;
       length -= static_cast<std::size_t>(n);
       if (lastReport != 0) watch.flowing();
@@ -272,6 +273,12 @@ SocketLink::Result SocketLink::finish(LinkWatch& watch) {
 void SocketLink::abandon() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  written_ = 0;
+}
+
+std::uint64_t SocketLink::acknowledged() const {
+  const std::size_t queued = queuedBytes();
+  return written_ > queued ? written_ - queued : 0;
 }
 
 void addSocketDeviceScheme() {

@@ -71,6 +71,8 @@ class SocketLink {
   void abandon();
 
   bool connected() const { return fd_ >= 0; }
+  // Bytes of this connection the printer's TCP stack has acknowledged.
+  std::uint64_t acknowledged() const;
   const std::string& address() const { return address_; }  // host:port
 
   static constexpr int kLongestRetryMs = 30000;
@@ -83,6 +85,7 @@ class SocketLink {
   int port_;
   std::string address_;
   int fd_ = -1;
+  std::uint64_t written_ = 0;  // bytes handed to this connection
 };
 
 // Registers the scheme with PAPPL, before any of PAPPL's own; once, before

@@ -332,16 +332,6 @@ bool Worker::flushInput() {
   return true;
 }
 
-bool Worker::awaitPage(unsigned page) {
-  if (!flushInput()) return false;
-  awaited_ = "PAGE: " + std::to_string(page) + " ";
-  awaitedSeen_ = false;
-  while (!awaitedSeen_ && messages_ >= 0 && waitOnce(false)) {
-  }
-  awaited_.clear();
-  return awaitedSeen_;
-}
-
 // Writes what the pipe takes now. False when the worker closed its input.
 bool Worker::writeInput() {
   while (inputStart_ < pendingInput_.size()) {
@@ -450,7 +440,6 @@ void Worker::deliverMessage(std::string line) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
   }
   if (line.rfind("ERROR: ", 0) == 0) lastError_ = line.substr(7);
-  if (!awaited_.empty() && line.rfind(awaited_, 0) == 0) awaitedSeen_ = true;
   if (message_) message_(line);
 }
 

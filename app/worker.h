@@ -4,14 +4,17 @@
 // stuck device holds only its own job, and a crash or hang in the plug-in
 // ends only its job.
 //
-// The worker is the CUPS raster filter, run as CUPS runs a filter:
+// The worker (app/document_worker.h states what it is handed) runs as CUPS
+// runs a filter:
 //
 //   argv    PROGRAM job-id user title copies options   (options: Name=Value ...)
-//   stdin   the job's document, a file the server opened (app/document_worker.h),
-//           or CUPS raster the server writes as the pages come
-//   stdout  the printer's bytes framed by command group (QMX415U_OUTPUT=
-//           groups, host/group_frames.h); only whole groups reach the device
-//   stderr  filter messages, a line each: PAGE:, INFO:, WARNING:, ERROR:
+//   stdin   the job's document, a file the server opened; or a pipe the
+//           server writes (send())
+//   stdout  the printer's bytes framed by command group (host/group_frames.h;
+//           QMX415U_OUTPUT=groups for a program that frames only when
+//           asked); only whole groups reach the device, and page-end marks
+//           (groups of no bytes) are handed on as such
+//   stderr  messages, a line each: PAGE:, INFO:, WARNING:, ERROR:
 //   SIGTERM a cancel: the worker ends the job on a whole command, exits 0
 //   exit    0 when every page printed; otherwise its ERROR: lines say why
 //
@@ -104,10 +107,6 @@ class Worker {
   // once the worker can take nothing more (it ended, hung, or the device
   // failed): the job is lost, and finish() says why.
   bool send(const void* bytes, std::size_t length);
-  // Sends what is buffered and waits until the worker says it started page
-  // `page` (its "PAGE: page" line). False when it refused the page or
-  // ended instead, or hung: finish() says why.
-  bool awaitPage(unsigned page);
   // Asks the worker to stop at the next whole command (SIGTERM), once.
   void cancel();
   // Calls `tick` at least every kTickMs while the server waits on the
@@ -149,8 +148,6 @@ class Worker {
   host::FrameReader frames_;
   std::string partialMessage_;
   std::string lastError_;  // the worker's last ERROR: line
-  std::string awaited_;    // a message line prefix awaitPage waits for
-  bool awaitedSeen_ = false;
   std::uint64_t bytesOut_ = 0;
   bool inputRefused_ = false;  // the worker closed its stdin
   bool hung_ = false;

@@ -264,6 +264,9 @@ class Printer {
     session_ = host::PrintSession::open(*module_, {}, why);
     if (!session_) return false;
     job_ = std::make_unique<frontend::PluginJob>(*session_, options, framed_);
+    // The server counts a page printed once its mark and every byte before
+    // it reached the printer.
+    job_->setPageOut([this] { framed_.markPageEnd(); });
     return true;
   }
   frontend::PluginJob& job() { return *job_; }

@@ -156,25 +156,4 @@ TEST(WorkerTest, NoSocketsForAWorker) {
   EXPECT_EQ(run.outcome.why, "no socket");
 }
 
-// The page handshake: a worker that says it started the page, and one
-// that refuses it.
-TEST(WorkerTest, AwaitPageWaitsForTheWorkersWord) {
-  for (const bool accepts : {true, false}) {
-    SCOPED_TRACE(accepts ? "accepts" : "refuses");
-    app::WorkerSetup setup;
-    setup.program = "/bin/sh";
-    setup.arguments = {"-c", accepts ? "read line; echo 'PAGE: 1 1' >&2; cat >/dev/null"
-                                     : "read line; echo 'ERROR: page 1: not printable' >&2; exit 1"};
-    setup.folderParent = tempParent();
-    std::string error;
-    auto worker = app::Worker::start(
-        setup, [](const std::uint8_t*, std::size_t) { return true; }, nullptr, &error);
-    ASSERT_NE(worker, nullptr) << error;
-    ASSERT_TRUE(worker->send("header\n", 7));
-    EXPECT_EQ(worker->awaitPage(1), accepts);
-    const app::WorkerOutcome outcome = worker->finish();
-    EXPECT_EQ(outcome.end, accepts ? app::WorkerEnd::kPrinted : app::WorkerEnd::kFailed) << outcome.why;
-  }
-}
-
 }  // namespace

@@ -64,9 +64,17 @@ bool PluginJob::startPage(const PageShape& shape, std::size_t pageNumber) {
   return writer_->startPage();
 }
 
+bool PluginJob::endPage() {
+  const bool ok = writer_->endPage();
+  // The page before this one went out as this one ended.
+  if (ok && pagesInJob_ >= 2 && pageOut_) pageOut_();
+  return ok;
+}
+
 bool PluginJob::endJob() {
   if (!stream_) return error_.empty();
   stream_->end();
+  if (stream_->ok() && pagesInJob_ >= 1 && pageOut_) pageOut_();  // the job's last page
   bytes_ += stream_->bytesWritten();
   const bool ok = stream_->ok();
   if (!ok && error_.empty()) error_ = stream_->error();

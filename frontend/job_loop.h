@@ -20,9 +20,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "frontend/blank_space.h"
 #include "frontend/print_options.h"
@@ -88,9 +90,14 @@ class PluginJob {
   PluginJob(const PluginJob&) = delete;
   PluginJob& operator=(const PluginJob&) = delete;
 
+  // Called each time every byte of a page has been handed to the sink:
+  // the plug-in sends a page when the next one ends, and the last when its
+  // job ends (so a page-end mark can follow it).
+  void setPageOut(std::function<void()> pageOut) { pageOut_ = std::move(pageOut); }
+
   bool startPage(const PageShape& shape, std::size_t pageNumber);
   bool addLine(const jobstate::RasterLine& line) { return writer_->addLine(line); }
-  bool endPage() { return writer_->endPage(); }
+  bool endPage();
 
   // Ends the plug-in's job (an open page first); the next page starts
   // another. True when everything reached the sink.
@@ -113,6 +120,7 @@ class PluginJob {
   std::size_t pagesInJob_ = 0;
   std::uint64_t bytes_ = 0;
   std::string error_;
+  std::function<void()> pageOut_;
 };
 
 // How one pass over a source ended.

@@ -6,7 +6,8 @@
 // call, except a raster block, whose header and data are two calls; the
 // header (when it announces lines) is held and framed with the data.
 // A writer that dies mid-frame leaves a frame the reader never completes;
-// the reader drops it, so the printer gets whole commands only.
+// the reader drops it, so the printer gets whole commands only. A frame of
+// no bytes marks the end of a page: every byte of the page came before it.
 #ifndef QMX_HOST_GROUP_FRAMES_H_
 #define QMX_HOST_GROUP_FRAMES_H_
 
@@ -32,6 +33,8 @@ class FramingSink final : public ByteSink {
   explicit FramingSink(ByteSink& out) : out_(out) {}
   bool write(const std::uint8_t* bytes, std::size_t length) override;
   std::string error() const override { return out_.error(); }
+  // Writes the end-of-page mark: a frame of no bytes.
+  bool markPageEnd() { return heldHeader_.empty() && writeFrame(nullptr, 0, nullptr, 0); }
 
  private:
   bool writeFrame(const std::uint8_t* first, std::size_t firstLength, const std::uint8_t* second,
@@ -47,7 +50,8 @@ class FrameReader {
   // Adds bytes as they came. False once the stream is broken (a length
   // past kLargestFrame); nothing more is taken then.
   bool add(const std::uint8_t* bytes, std::size_t length);
-  // Moves the next whole group into *group; false when none is complete.
+  // Moves the next whole group into *group (empty for a page-end mark);
+  // false when none is complete.
   bool next(std::vector<std::uint8_t>* group);
   bool broken() const { return broken_; }
   // Bytes of a frame begun and not completed (what an ended writer left).

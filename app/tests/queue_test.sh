@@ -58,6 +58,24 @@ printer_reasons() {  # PRINTER
     sed -n 's/.*printer-state-reasons (.*) = //p'
 }
 
+impressions() {  # PRINTER JOB-ID: job-impressions-completed
+  cat >"$D/impressions.test" <<'END'
+{
+	OPERATION Get-Job-Attributes
+	GROUP operation-attributes-tag
+	ATTR charset attributes-charset utf-8
+	ATTR naturalLanguage attributes-natural-language en
+	ATTR uri printer-uri $uri
+	ATTR integer job-id $job_id
+	ATTR name requesting-user-name $owner
+	ATTR keyword requested-attributes job-impressions-completed
+	STATUS successful-ok
+	DISPLAY job-impressions-completed
+}
+END
+  ipptool -c -d job_id="$2" -d owner=shop "ipp://localhost:$APP_PORT/ipp/print/$1" "$D/impressions.test" | sed -n 2p
+}
+
 job_message() {  # PRINTER JOB-ID
   cat >"$D/message.test" <<'END'
 {
@@ -91,6 +109,7 @@ sleep 3
 [ "$(job_state shop 1)" = processing ] || fail "job 1 is $(job_state shop 1), not processing"
 [ "$(job_state shop 5)" = pending ] || fail "job 5 is $(job_state shop 5), not pending"
 printer_reasons shop | grep -q other || fail "the printer's state does not say it takes nothing: $(printer_reasons shop)"
+[ "$(impressions shop 1)" = 0 ] || fail "job 1 counts $(impressions shop 1) pages printed; the printer took none"
 echo "ok - a printer that reads nothing: job 1 processing, the rest pending, none completed, state reason other"
 # Meanwhile an administrator (through the local socket) cancels job 4 and
 # moves job 5 to a spare printer.
@@ -118,6 +137,7 @@ echo "ok - an administrator cancels a waiting job, and moves another to a spare 
 sink_stop "$STALLED_PID"
 sink_start healthy --port "$PORT" || fail "healthy sink"
 wait_printed healthy 3
+[ "$(impressions shop 1)" = 1 ] || fail "job 1 counts $(impressions shop 1) pages printed, not 1"
 wait_printed spare 1
 [ "$(numbers healthy)" = "1 2 3" ] || fail "made healthy, it printed $(numbers healthy)"
 [ "$(numbers spare)" = 5 ] || fail "the spare printer printed $(numbers spare)"
