@@ -10,6 +10,8 @@
 
 #include "app/file_device.h"
 #include "app/ipp_options.h"
+#include "app/paper_log.h"
+#include "app/printer_defaults.h"
 #include "frontend/log_text.h"
 #include "frontend/print_options.h"
 
@@ -68,6 +70,7 @@ struct JobRun {
   bool inputLost = false;  // the worker took no more raster
   bool refused = false;    // the driver refused a page: the job is over
   std::uint32_t lineBytes = 0;
+  std::unique_ptr<PaperRecord> paper;  // what reached the device, for the printer's page (app/paper_log.h)
 
   ~JobRun() {
     if (raster != nullptr) cupsRasterClose(raster);
@@ -112,6 +115,8 @@ bool applyVendorOptions(pappl_job_t* job, const pappl_pr_options_t* options, fro
     }
     option->set(*settings, value);
   }
+  // Paper tracked by its marks is black-mark paper (app/printer_defaults.h).
+  applyPaperTracking(options->media, vendorValue(options, kBlackMarkOption) != nullptr, settings);
   return true;
 }
 
@@ -149,9 +154,12 @@ pappl_loglevel_t levelOf(const std::string& line, std::string* text) {
   return PAPPL_LOGLEVEL_DEBUG;
 }
 
-// Whole command groups of the worker, to the device as they come.
-bool writeToDevice(pappl_device_t* device, const std::uint8_t* bytes, std::size_t length) {
-  return papplDeviceWrite(device, bytes, length) == static_cast<ssize_t>(length);
+// Whole command groups of the worker, to the device as they come; the
+// paper log keeps each one the device took.
+bool writeToDevice(pappl_device_t* device, PaperRecord* paper, const std::uint8_t* bytes, std::size_t length) {
+  if (papplDeviceWrite(device, bytes, length) != static_cast<ssize_t>(length)) return false;
+  if (paper != nullptr) paper->add(bytes, length);
+  return true;
 }
 
 // libcups's write callback: nothing may be thrown through it.
@@ -165,8 +173,8 @@ ssize_t rasterToWorker(void* context, unsigned char* bytes, size_t length) {
   return -1;
 }
 
-std::unique_ptr<Worker> startWorker(pappl_job_t* job, pappl_device_t* device, const frontend::PrintOptions& settings,
-                                    std::string* error) {
+std::unique_ptr<Worker> startWorker(pappl_job_t* job, pappl_device_t* device, PaperRecord* paper,
+                                    const frontend::PrintOptions& settings, std::string* error) {
   const WorkerConfig& config = workerConfig();
   WorkerSetup setup;
   setup.program = config.program;
@@ -177,7 +185,10 @@ std::unique_ptr<Worker> startWorker(pappl_job_t* job, pappl_device_t* device, co
   setup.runAs = config.runAs;
   setup.idleTimeoutMs = config.idleTimeoutMs;
   return Worker::start(
-      setup, [device](const std::uint8_t* bytes, std::size_t length) { return writeToDevice(device, bytes, length); },
+      setup,
+      [device, paper](const std::uint8_t* bytes, std::size_t length) {
+        return writeToDevice(device, paper, bytes, length);
+      },
       [job](const std::string& line) {
         std::string text;
         const pappl_loglevel_t level = levelOf(line, &text);
@@ -225,6 +236,20 @@ bool isHiddenPwgPage(pappl_job_t* job, const cups_page_header2_t& header) {
 // Points from hundredths of a millimetre.
 float pointsFrom(int hundredths) { return static_cast<float>(hundredths * kPointsPerInch / kHundredthsPerInch); }
 
+// Where the printable area of a page starts, in points. PAPPL 1.3 draws a
+// PNG or JPEG picture itself, after a margin of whole dots (the media's
+// margin rounded down: 31 of 31.97 at 203 dpi), and a picture as wide as
+// the head lost its first column when the margin's exact place was given.
+float printableLeft(pappl_job_t* job, const pappl_pr_options_t& options) {
+  const char* format = papplJobGetFormat(job);
+  const bool drawnByPappl =
+      format != nullptr && (std::strcmp(format, "image/png") == 0 || std::strcmp(format, "image/jpeg") == 0);
+  const int dpi = options.printer_resolution[0];
+  if (!drawnByPappl || dpi <= 0) return pointsFrom(options.media.left_margin);
+  const int dots = static_cast<int>(options.media.left_margin * static_cast<long>(dpi) / kHundredthsPerInch);
+  return static_cast<float>(dots * kPointsPerInch / dpi);
+}
+
 // ---- Raster callbacks -------------------------------------------------------
 
 // Runs one callback's work; nothing is thrown back into PAPPL: a failure
@@ -252,8 +277,10 @@ bool startJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     return false;
   }
   auto run = std::make_unique<JobRun>();
+  run->paper = PaperLog::open(papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job),
+                              papplJobGetUsername(job) != nullptr ? papplJobGetUsername(job) : "");
   std::string error;
-  run->worker = startWorker(job, device, settings, &error);
+  run->worker = startWorker(job, device, run->paper.get(), settings, &error);
   if (!run->worker) {
     abortWith(job, PAPPL_JREASON_ABORTED_BY_SYSTEM, "The worker did not start: %s", error);
     return false;
@@ -281,7 +308,7 @@ bool startPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
     return false;
   }
   // The printable area starts after the media's left margin, as PAPPL lays out its own pages.
-  header.cupsImagingBBox[0] = pointsFrom(options->media.left_margin);
+  header.cupsImagingBBox[0] = printableLeft(job, *options);
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %ux%u, %u bits.", page, header.cupsWidth, header.cupsHeight,
               header.cupsBitsPerPixel);
   run->lineBytes = header.cupsBytesPerLine;
@@ -335,6 +362,7 @@ bool endJob(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* d
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ended: %llu bytes to the printer; worker peak memory %ld KB.",
                 static_cast<unsigned long long>(given), run->worker->peakKb());
   }
+  if (run->paper) run->paper->finish(ended);
   finishRun(job);
   return ended;
 }

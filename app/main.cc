@@ -16,9 +16,10 @@
 #include <string>
 #include <utility>
 
+#include "app/cli.h"
 #include "app/driver.h"
-#include "app/server.h"
 #include "app/ipp_options.h"
+#include "app/server.h"
 #include "frontend/print_options.h"
 
 namespace {
@@ -49,10 +50,17 @@ Sub-commands:
   jobs             List the jobs.
   modify           Modify a printer.
   options          List the options of a printer.
+  passwd           Set the web password (sign in as admin on the web page);
+                   read twice from the terminal, or once from standard input.
   server           Run the server.
   shutdown         Shut the server down.
   status           Show the server or printer status.
   submit           Submit a file for printing.
+  testpage         Print a printer's test page (-d PRINTER, else the default).
+
+The sub-commands but devices, drivers and submit -u reach the server through
+its local socket: root and the members of its admin group may (the service's
+is /run/qmx415u-app.sock).
 
 Options:
   -a               Cancel all jobs (cancel).
@@ -100,7 +108,8 @@ Server options (-o with `server`):
 Job options (-o with `submit`, or IPP job attributes): media (80 mm wide,
 e.g. custom_receipt_80x120mm; every page is as long as the media), and the
 printer's own (also its printing defaults, on the web page or with
-`modify -o NAME=VALUE`), lengths in dot lines, 8 per mm:
+`modify -o NAME=VALUE`), lengths in dot lines (8 per mm) or millimetres
+(3mm):
 )";
 
 void usage(void* /*context*/) {
@@ -182,14 +191,32 @@ std::string baseNameOf(const char* path) {
   return slash != nullptr ? slash + 1 : path;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// The command line, as the user gave it.
+int run(int argc, char* argv[]) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed connection or device is an error, reported
   if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') app::programName() = baseNameOf(argv[0]);
+  const std::string& program = app::programName();
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) return listDevices(argc, argv);
+  const app::CommandLine line = app::readCommandLine(argc, argv);
+  if (!line.helpOrVersion) {
+    if (line.subcommand == "drivers") return app::listDrivers();
+    if (line.subcommand == "passwd") return app::setPasswordCommand(program, argc, argv);
+    if (line.subcommand == "testpage") return app::testPageCommand(program, line);
+    if (app::needsLocalServer(line) && !app::localServerReachable(program, line)) return 1;
+  }
   takeServerCommand(argc, argv);
   return papplMainloop(argc, argv, app::kVersion, app::kFooter, app::driverCount(), app::drivers(), nullptr,
                        app::fillCheckedDriverData, kOwnServerCommand, app::runServer, app::createSystem, usage,
                        nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    return 1;
+  }
 }

@@ -18,6 +18,9 @@
 #include "app/file_device.h"
 #include "app/ipp_options.h"
 #include "app/local_socket.h"
+#include "app/test_page.h"
+#include "app/web_interface.h"
+#include "app/web_pages.h"
 
 namespace app {
 namespace {
@@ -223,7 +226,9 @@ bool fillCheckedDriverData(pappl_system_t* system, const char* driverName, const
   } catch (...) {
     return false;
   }
-  return app::fillDriverData(system, driverName, deviceUri, deviceId, data, attrs, context);
+  if (!app::fillDriverData(system, driverName, deviceUri, deviceId, data, attrs, context)) return false;
+  data->testpage_cb = app::testPageFile;
+  return true;
 }
 
 // The server: listeners, drivers, the saved printers, who administers it.
@@ -284,8 +289,15 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   // once more at every Get-Printer-Attributes while a strings resource
   // with a language exists, and clients then see the attribute repeated.
   papplSystemRemoveResource(system, "/en.strings");
-  papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, fillCheckedDriverData,
-                               nullptr);
+  // The web page and the command line's own parts (app/web_interface.h).
+  const std::string paperLog = option(count, options, "paper-log", app::defaultPaperFolder(stateFile()));
+  if (!app::installWebInterface(system, {spoolDir, paperLog == "none" ? "" : paperLog}, &why)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, app::printerCreated,
+                               fillCheckedDriverData, nullptr);
   papplSystemLoadState(system, stateFile().c_str());
   app::setAdminPolicy(system, &policy, option(count, options, "admin-group", ""));
   installEvents(system);

@@ -24,8 +24,8 @@ constexpr const char* kUsage =
     "commands, paper length, feeds, cuts, preamble values and mark commands,\n"
     "and renders the paper.\n"
     "\n"
-    "  --png FILE   write a colour preview, cuts marked by red dashed lines and\n"
-    "               mark feeds by blue ones\n"
+    "  --png FILE   write a colour preview, cuts marked by red dashed lines,\n"
+    "               mark feeds by blue ones, fed paper tinted pale yellow\n"
     "  --pbm FILE   write the paper as a 576-dot wide PBM (P4) image\n"
     "  --border     frame the preview's 576-dot width in grey\n"
     "  --events     list every command with its offset and paper row\n"
@@ -223,6 +223,7 @@ bool writeImages(const Options& options, const emulator::Paper& paper) {
     marks.border = options.border;
     for (const auto* e : eventsOf(paper, emulator::EventKind::kCut)) marks.cutRows.push_back(e->row);
     for (const auto* e : eventsOf(paper, emulator::EventKind::kMarkFeed)) marks.markRows.push_back(e->row);
+    for (const auto* e : eventsOf(paper, emulator::EventKind::kFeed)) marks.fedRows.emplace_back(e->row, e->value);
     image_io::Rows rows(paper.rows.begin(), paper.rows.end());
     if (rows.empty()) rows.push_back(image_io::Row{});  // a PNG needs a row; a blank one says "nothing printed"
     check(image_io::writePreviewPng(options.png, rows, marks));
