@@ -11,6 +11,7 @@
 #include "app/file_device.h"
 #include "app/ipp_options.h"
 #include "app/paper_log.h"
+#include "app/picture_width.h"
 #include "app/printer_defaults.h"
 #include "frontend/log_text.h"
 #include "frontend/print_options.h"
@@ -237,17 +238,25 @@ bool isHiddenPwgPage(pappl_job_t* job, const cups_page_header2_t& header) {
 float pointsFrom(int hundredths) { return static_cast<float>(hundredths * kPointsPerInch / kHundredthsPerInch); }
 
 // Where the printable area of a page starts, in points. PAPPL 1.3 draws a
-// PNG or JPEG picture itself, after a margin of whole dots (the media's
-// margin rounded down: 31 of 31.97 at 203 dpi), and a picture as wide as
-// the head lost its first column when the margin's exact place was given.
+// PNG or JPEG picture itself, centred in a printable area that starts after
+// a margin of whole dots (the media's rounded down: 31 of 31.97 at 203
+// dpi): a picture no wider than that area starts there, and a picture as
+// wide as the head lost its first column when the margin's exact place was
+// given. A wider picture (a page as wide as the media) keeps its own
+// margin, which the exact place matches.
 float printableLeft(pappl_job_t* job, const pappl_pr_options_t& options) {
   const char* format = papplJobGetFormat(job);
   const bool drawnByPappl =
       format != nullptr && (std::strcmp(format, "image/png") == 0 || std::strcmp(format, "image/jpeg") == 0);
   const int dpi = options.printer_resolution[0];
   if (!drawnByPappl || dpi <= 0) return pointsFrom(options.media.left_margin);
-  const int dots = static_cast<int>(options.media.left_margin * static_cast<long>(dpi) / kHundredthsPerInch);
-  return static_cast<float>(dots * kPointsPerInch / dpi);
+  const auto wholeDots = [dpi](long hundredths) { return hundredths * dpi / static_cast<long>(kHundredthsPerInch); };
+  const long printable = static_cast<long>(options.header.cupsWidth) -
+                         wholeDots(options.media.left_margin + options.media.right_margin);
+  const char* file = papplJobGetFilename(job);
+  const long width = file != nullptr ? pictureWidth(file) : -1;
+  if (width < 0 || width > printable) return pointsFrom(options.media.left_margin);
+  return static_cast<float>(wholeDots(options.media.left_margin) * kPointsPerInch / dpi);
 }
 
 // ---- Raster callbacks -------------------------------------------------------
