@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/driver.h"
 #include "app/ipp_options.h"
 #include "app/printer_defaults.h"
 #include "app/web_html.h"
@@ -96,6 +97,35 @@ void followBlackMark(pappl_printer_t* printer, bool blackMark) {
   papplPrinterSetReadyMedia(printer, 1, &ready);
 }
 
+// PAPPL 1.3's papplPrinterSetDriverDefaults leaves the orientation default
+// as it was (and so does its Set-Printer-Attributes): it is set with the
+// whole driver data instead, whose capability attributes are made again
+// from the driver's, with the printer's current vendor defaults.
+bool setOrientationDefault(pappl_printer_t* printer, ipp_orient_t orientation) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  if (data.orient_default == orientation) return true;
+  pappl_pr_driver_data_t scratch;
+  std::memset(&scratch, 0, sizeof scratch);
+  ipp_t* made = nullptr;
+  const char* deviceId = papplPrinterGetDeviceID(printer);
+  if (!fillDriverData(papplPrinterGetSystem(printer), papplPrinterGetDriverName(printer),
+                      papplPrinterGetDeviceURI(printer), deviceId, &scratch, &made, nullptr)) {
+    return false;
+  }
+  const std::unique_ptr<ipp_t, decltype(&ippDelete)> attrs(made, ippDelete);
+  const std::unique_ptr<ipp_t, decltype(&ippDelete)> current(papplPrinterGetDriverAttributes(printer), ippDelete);
+  for (const frontend::OptionSpec* option : vendorOptions()) {
+    const std::string name = std::string(option->ippName) + "-default";
+    ipp_attribute_t* now = ippFindAttribute(current.get(), name.c_str(), IPP_TAG_ZERO);
+    if (now == nullptr) continue;
+    ippDeleteAttribute(attrs.get(), ippFindAttribute(attrs.get(), name.c_str(), IPP_TAG_ZERO));
+    ippCopyAttribute(attrs.get(), now, 0);
+  }
+  data.orient_default = orientation;
+  return papplPrinterSetDriverData(printer, &data, attrs.get());
+}
+
 std::string saveDefaults(pappl_printer_t* printer, const Form& form) {
   std::vector<std::pair<std::string, std::string>> values;
   std::string status;
@@ -104,8 +134,9 @@ std::string saveDefaults(pappl_printer_t* printer, const Form& form) {
   papplPrinterGetDriverData(printer, &data);
   const int orientation = std::atoi(form.text("orientation-requested").c_str());
   for (const auto& [value, label] : kOrientations) {
-    if (orientation == value) data.orient_default = value;
+    if (orientation == value && !setOrientationDefault(printer, value)) return "The printer refused that orientation.";
   }
+  papplPrinterGetDriverData(printer, &data);
   const std::string scaling = form.text("print-scaling");
   for (const auto& [value, label] : kScalings) {
     if (scaling == scalingKeyword(value)) data.scaling_default = value;
