@@ -254,7 +254,11 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   keepToOwner(logFile, kOwnerOnlyFile);
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-                              PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_WEB_TLS;
+                              PAPPL_SOPTIONS_WEB_SECURITY;
+  // PAPPL 1.3's TLS pages write the certificate and key they make or are
+  // given into ~/.cups/ssl, and for root into CUPS' own /etc/cups/ssl: a
+  // web administrator of a server run by root would replace CUPS' key.
+  if (geteuid() != 0) soptions |= PAPPL_SOPTIONS_WEB_TLS;
   app::AdminPolicy& policy = adminPolicy();
   policy.remoteAdmin = isTrue(option(count, options, "remote-admin", "false"));
   if (policy.remoteAdmin) soptions |= PAPPL_SOPTIONS_WEB_REMOTE;

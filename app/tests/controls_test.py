@@ -184,6 +184,17 @@ def home_page():
     return lambda: request("GET", "/", user=None)[1]
 
 
+def debug_lines():
+    """How many debug lines the server logs for one request."""
+    def count():
+        with open(os.path.join(WORK, "log")) as log:
+            before = sum(1 for line in log if line.startswith("D "))
+        request("GET", "/", user=None)
+        with open(os.path.join(WORK, "log")) as log:
+            return sum(1 for line in log if line.startswith("D ")) - before
+    return count
+
+
 def may_administer(user, password):
     return lambda: request("GET", "/addprinter", user=(user, password))[0]
 
@@ -251,6 +262,7 @@ ROWS = [
     ("/config", {"contact_email": "ann@example.org"}, {}, system_attribute("system-contact-col")),
     ("/config", {"contact_telephone": "555-0100"}, {}, system_attribute("system-contact-col")),
     ("/security", {"admin_group": GROUP}, {}, may_administer(GROUP_USER, GROUP_PASSWORD)),
+    ("/logs", {"log_level": "Debugging"}, {}, debug_lines()),
     (H, {"action": "pause-printer"}, {}, printer_attribute("printer-state")),
     (H, {"action": "hold-new-jobs"}, {}, printer_attribute("printer-state-reasons")),
     (H, {"action": "print-test-page"}, {}, lambda: len(sink_connections("a"))),

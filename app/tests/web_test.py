@@ -95,7 +95,6 @@ def main():
     os.makedirs(OUT, exist_ok=True)
     with Browser(os.path.join(WORK, "profile"), log_path=os.path.join(WORK, "chromium.log")) as b:
         expect(b.goto(SITE + "/") == 200, "the home page did not load")
-        shot(b, "app-home")
         ok("the home page loads for anyone")
 
         # ---- Signing in --------------------------------------------------------------
@@ -109,7 +108,7 @@ def main():
         expect(b.goto(SITE + "/addprinter") in (401, 403), "a user who is not an admin was let in")
         ok("refused: no password, a wrong one (after %.1f s), a user who is not an admin" % waited)
 
-    with Browser(os.path.join(WORK, "admin-profile"), log_path=os.path.join(WORK, "chromium.log")) as b:
+    with Browser(os.path.join(WORK, "admin-profile"), height=600, log_path=os.path.join(WORK, "chromium.log")) as b:
         b.credentials = ("admin", PASSWORD)
         # ---- Adding a network printer by host:port ----------------------------------------
         expect(b.goto(SITE + "/addprinter") == 200, "the admin cannot open the add-printer page")
@@ -122,6 +121,8 @@ def main():
         device = b.eval("document.getElementById('device-uri').innerText")
         expect(device == "socket://127.0.0.1:%s/" % SINK_A, "the printer's page shows the device %r" % device)
         ok("the admin signs in and adds a network printer by host:port; its page shows the device")
+        expect(b.goto(SITE + "/") == 200, "the home page did not load")
+        shot(b, "app-home")
 
         # ---- A default in millimetres, seen in the next job's bytes -------------------------
         expect(b.goto(SITE + "/counter/printing") == 200, "no printing defaults page")
