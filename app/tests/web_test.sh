@@ -61,6 +61,8 @@ app_on_exit "rm -f $LINK"
 APP_PORT=$(app_free_port) || fail "no free port"
 (umask 000 && exec setpriv --reuid="$AS" --regid=nogroup --clear-groups --no-new-privs --inh-caps=-all \
   --bounding-set=-all env -i HOME=/nonexistent TMPDIR="$S/tmp" PATH=/usr/bin:/bin \
+  ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} \
+  ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
   "${words[@]}" -o server-port="$APP_PORT" -o log-file="$D/log" -o admin-group="$APP_ADMIN_GROUP") \
   >"$D/stdout" 2>&1 &
 APP_PID=$!
