@@ -3,7 +3,8 @@
 # the command line, as the README tells a shop to:
 #
 # - the server: the unit's command line (app/qmx415u-app.service), its
-#   folders moved into the test's, as an unprivileged user (nobody) with no
+#   folders moved into the test's (its home the state folder, as the
+#   package's user has it), as an unprivileged user (nobody) with no
 #   capabilities and no new privileges; its runtime folder set-group-ID and
 #   an admin group's (a group of the test's own standing for lpadmin), the
 #   link root's sub-commands use in /run, as the package's tmpfiles.d makes
@@ -60,7 +61,7 @@ ln -s "$SOCKET" "$LINK" || fail "link $LINK"
 app_on_exit "rm -f $LINK"
 APP_PORT=$(app_free_port) || fail "no free port"
 (umask 000 && exec setpriv --reuid="$AS" --regid=nogroup --clear-groups --no-new-privs --inh-caps=-all \
-  --bounding-set=-all env -i HOME=/nonexistent TMPDIR="$S/tmp" PATH=/usr/bin:/bin \
+  --bounding-set=-all env -i HOME="$S/lib" TMPDIR="$S/tmp" PATH=/usr/bin:/bin \
   ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} \
   ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
   "${words[@]}" -o server-port="$APP_PORT" -o log-file="$D/log" -o admin-group="$APP_ADMIN_GROUP") \
