@@ -90,8 +90,14 @@ Server options (-o with `server`):
   log-level=LEVEL        debug, info (default), warn, error, fatal
   file-device-folder=DIR prnfile: devices write only inside DIR (default:
                          none, and prnfile: is refused)
-  admin-group=GROUP      who may set printers up, with their password, besides
-                         root and the server's user (default: lpadmin, else none)
+  paper-log=DIR          where the paper of each printer's last 10 jobs is kept
+                         for its web page (default: beside the state file,
+                         NAME.paper; none for nowhere)
+  admin-group=GROUP      who may set printers up besides root and the server's
+                         user: through the local socket, and on the web page
+                         with their password where PAM can check it (default:
+                         lpadmin, else none); anyone may as admin with the web
+                         password (passwd)
   auth-service=SERVICE   PAM service checking those passwords (default:
                          qmx415u-app)
   remote-admin=true      allow setting printers up from other hosts (over TLS)

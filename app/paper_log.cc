@@ -152,6 +152,8 @@ int runRenderer(const std::vector<std::string>& arguments, std::string* output) 
   if (pid == 0) {  // only async-signal-safe calls until exec
     dup2(pipeFds[1], STDOUT_FILENO);
     dup2(pipeFds[1], STDERR_FILENO);
+    close_range(STDERR_FILENO + 1, ~0U, 0);  // none of the server's sockets or files
+
     const rlimit cpu{kRendererCpuSeconds, kRendererCpuSeconds};
     setrlimit(RLIMIT_CPU, &cpu);
     execv(argv[0], argv.data());

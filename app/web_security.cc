@@ -1,6 +1,5 @@
 // The Security page (app/web_pages.h): the web password, and the admin
 // group among those app/admin_groups.h offers.
-#include <grp.h>
 #include <string.h>
 
 #include <algorithm>
