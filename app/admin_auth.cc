@@ -9,15 +9,19 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "app/service_user.h"
+#include "app/web_password.h"
 
 namespace app {
 namespace {
 
 constexpr const char* kAuthScheme = "Basic";
 constexpr const char* kBasicPrefix = "Basic ";
-constexpr const char* kDefaultAdminGroup = "lpadmin";  // Debian's printing administrators, as CUPS has them
 constexpr int kCredentialsSize = 1024;
 constexpr int kGroupsGuess = 64;
 constexpr std::size_t kGroupNameSize = 256;
@@ -27,6 +31,9 @@ constexpr const char* kNoPamService = "none";  // as PAPPL spells it
 constexpr const char* kRequestingUser = "requesting-user-name";
 
 const gid_t kNoGroupId = static_cast<gid_t>(-1);
+
+// The policy setAdminPolicy installed, for pages that identify visitors.
+const AdminPolicy* installedPolicy = nullptr;
 
 // A user name and password from an Authorization header, wiped when done.
 class Credentials {
@@ -143,6 +150,28 @@ void takeRequestingUser(pappl_client_t* client) {
   papplClientSetUsername(client, name != nullptr ? ippGetString(name, 0, nullptr) : nullptr);
 }
 
+// Checks a password, one check at a time; a wrong one holds the gate for
+// kFailureDelay so that guessing stays slow. Returns the user the password
+// is right for, or "".
+std::string checkPassword(pappl_client_t* client, const AdminPolicy& policy, const Credentials& credentials) {
+  static std::mutex gate;
+  const std::lock_guard<std::mutex> hold(gate);
+  std::string user;
+  if (std::strcmp(credentials.user(), kWebAdminUser) == 0) {
+    if (isWebPassword(papplClientGetSystem(client), credentials.password())) {
+      user = kWebAdminUser;
+    } else {
+      papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Wrong web password for '%s'.", kWebAdminUser);
+    }
+  } else if (canCheckPasswords(policy.pamService)) {
+    user = pamUser(client, policy.pamService, credentials);
+  }
+  if (user.empty()) std::this_thread::sleep_for(kFailureDelay);
+  return user;
+}
+
+bool isWebAdmin(const std::string& user) { return user == kWebAdminUser; }
+
 http_status_t decide(pappl_client_t* client, const char* group, gid_t groupId, const AdminPolicy& policy) {
   if (group == nullptr) {  // printing; PAPPL has asked for TLS where it wants it
     takeRequestingUser(client);
@@ -152,14 +181,13 @@ http_status_t decide(pappl_client_t* client, const char* group, gid_t groupId, c
     papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Administration from another host refused (remote-admin is off).");
     return HTTP_STATUS_FORBIDDEN;
   }
-  if (!canCheckPasswords(policy.pamService)) return HTTP_STATUS_FORBIDDEN;
   Credentials credentials;
   if (!credentials.read(httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION))) {
     return HTTP_STATUS_UNAUTHORIZED;
   }
-  const std::string user = pamUser(client, policy.pamService, credentials);
+  const std::string user = checkPassword(client, policy, credentials);
   if (user.empty()) return HTTP_STATUS_UNAUTHORIZED;
-  if (!isMember(user, groupId)) {
+  if (!isWebAdmin(user) && !isMember(user, groupId)) {
     papplLogClient(client, PAPPL_LOGLEVEL_WARN, "'%s' is not in group '%s'.", user.c_str(), group);
     return HTTP_STATUS_FORBIDDEN;
   }
@@ -192,6 +220,7 @@ void setAdminPolicy(pappl_system_t* system, const AdminPolicy* policy, const std
   if (name.empty() && papplSystemGetAdminGroup(system, saved, sizeof saved) != nullptr) name = saved;
   if (name.empty()) name = groupIdOf(kDefaultAdminGroup) != kNoGroupId ? kDefaultAdminGroup : kNoAdminGroup;
   papplSystemSetAdminGroup(system, name.c_str());
+  installedPolicy = policy;
   papplSystemSetAuthCallback(system, kAuthScheme, authorize, const_cast<AdminPolicy*>(policy));
 }
 
@@ -201,6 +230,22 @@ gid_t adminGroupId(pappl_system_t* system) {
     return kNoGroupId;
   }
   return groupIdOf(name);
+}
+
+WebVisitor identifyVisitor(pappl_client_t* client) {
+  WebVisitor visitor;
+  if (installedPolicy == nullptr) return visitor;
+  const bool exposed = fromNetwork(client) && !papplClientIsEncrypted(client);
+  Credentials credentials;
+  if (exposed || !credentials.read(httpGetField(papplClientGetHTTP(client), HTTP_FIELD_AUTHORIZATION))) {
+    return visitor;
+  }
+  visitor.user = checkPassword(client, *installedPolicy, credentials);
+  if (visitor.user.empty()) return visitor;
+  const bool mayAdminister = !fromNetwork(client) || installedPolicy->remoteAdmin;
+  visitor.admin = mayAdminister && (isWebAdmin(visitor.user) ||
+                                    isMember(visitor.user, adminGroupId(papplClientGetSystem(client))));
+  return visitor;
 }
 
 }  // namespace app

@@ -11,17 +11,23 @@
 //
 //   printing (PAPPL names no group)     allowed, as PAPPL allows it
 //   administration from the network     refused unless remote-admin is on
-//   otherwise                           HTTP Basic, the password checked by
-//                                       PAM, for root, the server's own user
-//                                       or a member of the group PAPPL names
-//                                       (the admin group, a print group)
+//   otherwise                           HTTP Basic: the user `admin` with
+//                                       the web password (app/web_password.h),
+//                                       or a user whose password PAM checks:
+//                                       root, the server's own user or a
+//                                       member of the group PAPPL names (the
+//                                       admin group, a print group)
 //
-// The admin group is therefore always named (see kNoAdminGroup).
+// Every check of a password goes through one gate, and a wrong one holds
+// the gate for kFailureDelay: guesses come one at a time, however many
+// connections send them. The admin group is always named (see
+// kNoAdminGroup).
 #ifndef QMX_APP_ADMIN_AUTH_H_
 #define QMX_APP_ADMIN_AUTH_H_
 
 #include <pappl/pappl.h>
 
+#include <chrono>
 #include <string>
 
 namespace app {
@@ -41,6 +47,19 @@ void setAdminPolicy(pappl_system_t* system, const AdminPolicy* policy, const std
 
 // The admin group's id, or (gid_t)-1 for none.
 gid_t adminGroupId(pappl_system_t* system);
+
+// How long a wrong password holds the gate.
+inline constexpr std::chrono::milliseconds kFailureDelay{2000};
+
+// Who a web request's credentials show, for pages that anyone may see but
+// that show more to some (an administrator, a job's owner). No credentials,
+// wrong ones, or credentials over an unencrypted connection from another
+// host: nobody (an empty name).
+struct WebVisitor {
+  std::string user;    // "" for nobody
+  bool admin = false;  // may administer the server
+};
+WebVisitor identifyVisitor(pappl_client_t* client);
 
 }  // namespace app
 

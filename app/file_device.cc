@@ -287,6 +287,8 @@ bool setFileDeviceFolder(const std::string& folder, std::string* why) {
   return true;
 }
 
+const std::string& fileDeviceFolder() { return deviceFolder(); }
+
 bool deviceUriAllowed(const char* uri, std::string* why) {
   const std::string text = uri != nullptr ? uri : "";
   const std::string scheme = schemeOf(text);

@@ -25,6 +25,9 @@ inline constexpr const char* kFileScheme = "prnfile";
 // path to a folder.
 bool setFileDeviceFolder(const std::string& folder, std::string* why);
 
+// The folder prnfile: devices write into; "" for none.
+const std::string& fileDeviceFolder();
+
 // Registers the scheme with PAPPL; once, before the server starts.
 void addFileDeviceScheme();
 

@@ -4,6 +4,7 @@
 
 #include "app/document_worker.h"
 #include "app/ipp_options.h"
+#include "app/printer_defaults.h"
 
 namespace app {
 namespace {
@@ -55,6 +56,9 @@ bool resolvePrintOptions(pappl_job_t* job, const pappl_pr_options_t* options, fr
     if (!readVendorValue(*option, text, &value, why)) return false;
     option->set(*settings, value);
   }
+  // Paper tracked by its marks is black-mark paper (app/printer_defaults.h).
+  applyPaperTracking(options->media, cupsGetOption(kBlackMarkOption, options->num_vendor, options->vendor) != nullptr,
+                     settings);
   return true;
 }
 

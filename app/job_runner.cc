@@ -13,6 +13,7 @@
 #include "app/document_worker.h"
 #include "app/file_device.h"
 #include "app/job_options.h"
+#include "app/paper_log.h"
 #include "app/socket_device.h"
 #include "frontend/log_text.h"
 
@@ -124,6 +125,8 @@ class JobRun final : public LinkWatch {
 
   enum class Attempt { kPrinted, kAgain, kStopped, kFailed };
 
+  bool runAttempts();
+
   Attempt printOnce(const WorkerJobOptions& options);
   Attempt finishOnLink();
   Attempt finishOnDevice(std::uint64_t given, std::size_t before);
@@ -147,6 +150,7 @@ class JobRun final : public LinkWatch {
   JobQueue& queue_;
   SocketLink* link_;  // null: not socket://
   std::unique_ptr<Worker> worker_;
+  std::unique_ptr<PaperRecord> paper_;  // what reached the printer, for its web page (app/paper_log.h)
   bool writing_ = false;
   bool lost_ = false;           // the printer went away during this attempt
   bool deviceFailed_ = false;   // PAPPL's device refused bytes
@@ -229,6 +233,7 @@ bool JobRun::deliver(const std::uint8_t* bytes, std::size_t length) {
     if (result == SocketLink::Result::kLost) lost_ = true;
     if (result != SocketLink::Result::kDone) return false;
   }
+  if (paper_) paper_->add(bytes, length);
   sent_ += length;
   countPrinted();
   return true;
@@ -331,6 +336,14 @@ JobRun::Attempt JobRun::printOnce(const WorkerJobOptions& options) {
 }
 
 bool JobRun::run() {
+  const char* owner = papplJobGetUsername(job_);
+  paper_ = PaperLog::open(papplPrinterGetID(printer_), papplJobGetID(job_), owner != nullptr ? owner : "");
+  const bool printed = runAttempts();
+  if (paper_) paper_->finish(printed);
+  return printed;
+}
+
+bool JobRun::runAttempts() {
   WorkerJobOptions options;
   std::string why;
   if (!workerJobOptions(job_, &options, &why)) return fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "bad value: " + why);

@@ -77,12 +77,18 @@ bool pathFree(const std::string& path, std::string* why) {
   return false;
 }
 
+// Root gives the socket to the admin group. Any other user cannot, but a
+// socket bound in a set-group-ID folder of the admin group (the service's
+// runtime folder) is that group's already: it is shared with the group too.
 bool narrow(const std::string& socket, gid_t group, std::string* why) {
-  const bool withGroup = group != static_cast<gid_t>(-1) && geteuid() == 0;
+  const bool hasGroup = group != static_cast<gid_t>(-1);
+  bool withGroup = hasGroup && geteuid() == 0;
   if (withGroup && chown(socket.c_str(), static_cast<uid_t>(-1), group) != 0) {
     *why = errorText("cannot give the local socket to its group");
     return false;
   }
+  struct stat st {};
+  if (hasGroup && !withGroup && lstat(socket.c_str(), &st) == 0 && st.st_gid == group) withGroup = true;
   if (chmod(socket.c_str(), withGroup ? kOwnerAndGroup : kOwnerOnly) != 0) {
     *why = errorText("cannot narrow the local socket");
     return false;

@@ -22,7 +22,10 @@ namespace app {
 std::string defaultLocalSocket(const std::string& program, uid_t uid);
 
 // Listens on `path` (before the server runs). Mode 0600, or 0660 with
-// `group` when the server runs as root and `group` is not (gid_t)-1.
+// `group` (not (gid_t)-1) when the server runs as root, or when the socket
+// is that group's already: bound in a set-group-ID folder of the group, as
+// the service's runtime folder is (/run/qmx415u-app, group lpadmin), so
+// that the group's members reach the service without root.
 // Refuses to replace a live server's socket, a link or anything else
 // than a socket. False with *why set.
 bool addLocalListener(pappl_system_t* system, const std::string& path, gid_t group, std::string* why);

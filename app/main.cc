@@ -17,9 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/cli.h"
 #include "app/driver.h"
-#include "app/server.h"
 #include "app/ipp_options.h"
+#include "app/server.h"
 #include "frontend/print_options.h"
 
 namespace {
@@ -50,10 +51,17 @@ Sub-commands:
   jobs             List the jobs.
   modify           Modify a printer.
   options          List the options of a printer.
+  passwd           Set the web password (sign in as admin on the web page);
+                   read twice from the terminal, or once from standard input.
   server           Run the server.
   shutdown         Shut the server down.
   status           Show the server or printer status.
   submit           Submit a file for printing.
+  testpage         Print a printer's test page (-d PRINTER, else the default).
+
+The sub-commands but devices, drivers and submit -u reach the server through
+its local socket: root and the members of its admin group may (the service's
+is /run/qmx415u-app.sock).
 
 Options:
   -a               Cancel all jobs (cancel).
@@ -83,8 +91,14 @@ Server options (-o with `server`):
   log-level=LEVEL        debug, info (default), warn, error, fatal
   file-device-folder=DIR prnfile: devices write only inside DIR (default:
                          none, and prnfile: is refused)
-  admin-group=GROUP      who may set printers up, with their password, besides
-                         root and the server's user (default: lpadmin, else none)
+  paper-log=DIR          where the paper of each printer's last 10 jobs is kept
+                         for its web page (default: beside the state file,
+                         NAME.paper; none for nowhere)
+  admin-group=GROUP      who may set printers up besides root and the server's
+                         user: through the local socket, and on the web page
+                         with their password where PAM can check it (default:
+                         lpadmin, else none); anyone may as admin with the web
+                         password (passwd)
   auth-service=SERVICE   PAM service checking those passwords (default:
                          qmx415u-app)
   remote-admin=true      allow setting printers up from other hosts (over TLS)
@@ -101,7 +115,8 @@ Server options (-o with `server`):
 Job options (-o with `submit`, or IPP job attributes): media (80 mm wide,
 e.g. custom_receipt_80x120mm; every page is as long as the media), and the
 printer's own (also its printing defaults, on the web page or with
-`modify -o NAME=VALUE`), lengths in dot lines, 8 per mm:
+`modify -o NAME=VALUE`), lengths in dot lines (8 per mm) or millimetres
+(3mm):
 )";
 
 void usage(void* /*context*/) {
@@ -202,17 +217,35 @@ std::string baseNameOf(const char* path) {
   return slash != nullptr ? slash + 1 : path;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// The command line, as the user gave it.
+int run(int argc, char* argv[]) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed connection or device is an error, reported
   if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') app::programName() = baseNameOf(argv[0]);
+  const std::string& program = app::programName();
   if (argc > 1 && std::strcmp(argv[1], "devices") == 0) return listDevices(argc, argv);
   std::vector<std::string> arguments;
   std::vector<char*> args = copiesAsOption(argc, argv, &arguments);
   const int count = static_cast<int>(args.size()) - 1;
+  const app::CommandLine line = app::readCommandLine(count, args.data());
+  if (!line.helpOrVersion) {
+    if (line.subcommand == "drivers") return app::listDrivers();
+    if (line.subcommand == "passwd") return app::setPasswordCommand(program, count, args.data());
+    if (line.subcommand == "testpage") return app::testPageCommand(program, line);
+    if (app::needsLocalServer(line) && !app::localServerReachable(program, line)) return 1;
+  }
   takeServerCommand(count, args.data());
   return papplMainloop(count, args.data(), app::kVersion, app::kFooter, app::driverCount(), app::drivers(), nullptr,
                        app::fillCheckedDriverData, kOwnServerCommand, app::runServer, app::createSystem, usage,
                        nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    return 1;
+  }
 }

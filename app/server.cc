@@ -23,8 +23,12 @@
 #include "app/job_runner.h"
 #include "app/socket_device.h"
 #include "app/state_file.h"
+#include "app/vendor_ops.h"
 #include "app/ipp_options.h"
 #include "app/local_socket.h"
+#include "app/test_page.h"
+#include "app/web_interface.h"
+#include "app/web_pages.h"
 
 namespace app {
 namespace {
@@ -308,7 +312,9 @@ bool fillCheckedDriverData(pappl_system_t* system, const char* driverName, const
   } catch (...) {
     return false;
   }
-  return app::fillDriverData(system, driverName, deviceUri, deviceId, data, attrs, context);
+  if (!app::fillDriverData(system, driverName, deviceUri, deviceId, data, attrs, context)) return false;
+  data->testpage_cb = app::testPageFile;
+  return true;
 }
 
 // The server: listeners, drivers, the saved printers, who administers it.
@@ -337,7 +343,11 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   keepToOwner(logFile, kOwnerOnlyFile);
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-                              PAPPL_SOPTIONS_WEB_SECURITY | PAPPL_SOPTIONS_WEB_TLS;
+                              PAPPL_SOPTIONS_WEB_SECURITY;
+  // PAPPL 1.3's TLS pages write the certificate and key they make or are
+  // given into ~/.cups/ssl, and for root into CUPS' own /etc/cups/ssl: a
+  // web administrator of a server run by root would replace CUPS' key.
+  if (geteuid() != 0) soptions |= PAPPL_SOPTIONS_WEB_TLS;
   app::AdminPolicy& policy = adminPolicy();
   policy.remoteAdmin = isTrue(option(count, options, "remote-admin", "false"));
   if (policy.remoteAdmin) soptions |= PAPPL_SOPTIONS_WEB_REMOTE;
@@ -373,8 +383,15 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   // once more at every Get-Printer-Attributes while a strings resource
   // with a language exists, and clients then see the attribute repeated.
   papplSystemRemoveResource(system, "/en.strings");
-  papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, nullptr, fillCheckedDriverData,
-                               nullptr);
+  // The web page and the command line's own parts (app/web_interface.h).
+  const std::string paperLog = option(count, options, "paper-log", app::defaultPaperFolder(stateFile()));
+  if (!app::installWebInterface(system, {spoolDir, paperLog == "none" ? "" : paperLog}, &why)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemSetPrinterDrivers(system, app::driverCount(), app::drivers(), nullptr, app::printerCreated,
+                               fillCheckedDriverData, nullptr);
   addFormatFilters(system);
   papplSystemSetMIMECallback(
       system, [](const unsigned char* header, size_t length, void*) { return formatOfContent(header, length); },
@@ -402,7 +419,8 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
       system,
       [](pappl_client_t* client, void*) {
         try {
-          return jobQueue().handleOperation(client);
+          // The queue's operation (CUPS-Move-Job), else the app's own (app/vendor_ops.h).
+          return jobQueue().handleOperation(client) || handleVendorOperation(client, nullptr);
         } catch (...) {
           papplClientRespondIPP(client, IPP_STATUS_ERROR_INTERNAL, "The operation failed.");
           return true;

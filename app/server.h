@@ -8,10 +8,11 @@
 
 #include <string>
 
+#include "app/version.h"
+
 namespace app {
 
 inline constexpr const char* kProgram = "qmx415u-app";
-inline constexpr const char* kVersion = "1.0.0";
 inline constexpr const char* kFooter = "qmx415u receipt printer application";
 inline constexpr int kDefaultPort = 8000;
 

@@ -5,9 +5,11 @@
 # lp, unit, udev rule, PAM service, the link to the service's socket), runs
 # the app as the unit would (its user, the unit's command line, no
 # capabilities, no new privileges, umask 0077; systemd does not run here)
-# and prints through it into a loopback socket:// sink, administering it
-# as root through the linked socket. Then purges the package and checks
-# that nothing of it is left. The package is purged on every exit.
+# and prints through it into a loopback socket:// sink, administered by a
+# member of lpadmin who is not root: through the linked socket (the web
+# password, a printer) and on the web page with that password. Then purges
+# the package and checks that nothing of it is left. The package is purged
+# on every exit.
 #
 # Root only, only from a build for the package's prefix (as deb_test.sh),
 # and only when the package and its user are not on the machine already;
@@ -23,6 +25,8 @@ UNIT=/usr/lib/systemd/system/$APP.service
 RULE=/usr/lib/udev/rules.d/70-$APP.rules
 PAM=/etc/pam.d/$APP
 LINK=/run/$APP.sock
+ADMIN_GROUP=lpadmin
+MEMBER="qmxm$$"
 SKIP=77
 
 if [ "$(id -u)" != 0 ]; then
@@ -38,6 +42,9 @@ if dpkg-query -W -f='${Status}' "$PACKAGE" 2>/dev/null | grep -q installed || ge
   exit $SKIP
 fi
 
+# What was there before the package is not the package's to remove.
+spool="/var/spool/$APP"
+[ -e "$spool" ] && spool=""
 work=$(mktemp -d "${TMPDIR:-/tmp}/qmx415u-deb.XXXXXX")
 chmod 0755 "$work"
 app_pid=""
@@ -47,6 +54,7 @@ cleanup() {
   [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
   [ -n "$sink_pid" ] && kill "$sink_pid" 2>/dev/null
   wait 2>/dev/null
+  getent passwd "$MEMBER" >/dev/null && userdel "$MEMBER"
   if dpkg-query -W -f='${Status}' "$PACKAGE" 2>/dev/null | grep -q "ok installed\|config-files"; then
     DEBIAN_FRONTEND=noninteractive dpkg --purge "$PACKAGE" >/dev/null 2>&1 || echo "cleanup: dpkg --purge failed" >&2
   fi
@@ -95,6 +103,8 @@ for f in "$UNIT" "$RULE" "$PAM" "/etc/systemd/system/multi-user.target.wants/$AP
 done
 grep -q 'ENV{ID_USB_INTERFACES}=="\*:07????:\*".*GROUP="lp"' "$RULE" || fail "the udev rule does not give lp USB printers"
 [ "$(readlink "$LINK")" = "/run/$APP/$APP.sock" ] || fail "$LINK does not link to the service's socket"
+[ "$(stat -c '%U %G %a' "/run/$APP")" = "$USER_NAME $ADMIN_GROUP 2750" ] ||
+  fail "the runtime folder is $(stat -c '%U %G %a' "/run/$APP"), not $ADMIN_GROUP's and set-group-ID"
 systemd-analyze security --offline=true --threshold=25 "$UNIT" >"$work/security.txt" 2>&1 ||
   fail "the installed unit scores $(tail -1 "$work/security.txt")"
 echo "ok - installed: user in lp, unit enabled, udev rule, PAM service, socket link; unit exposure $(tail -1 "$work/security.txt" | sed 's/.*: //')"
@@ -103,7 +113,7 @@ echo "ok - installed: user in lp, unit enabled, udev rule, PAM service, socket l
 # The unit's command line, its folders (as systemd makes them) and user.
 exec_start=$(sed -e ':a' -e '/\\$/N; s/\\\n//; ta' "$UNIT" | sed -n 's/^ExecStart=//p')
 [ -n "$exec_start" ] || fail "no ExecStart in $UNIT"
-for d in "/var/lib/$APP" "/var/cache/$APP" "/run/$APP" "$work/tmp"; do
+for d in "/var/lib/$APP" "/var/cache/$APP" "$work/tmp"; do  # /run/$APP is tmpfiles.d's, checked above
   install -d -o "$USER_NAME" -g "$USER_NAME" -m 0700 "$d"
 done
 port=$(free_port) || fail "no free port"
@@ -133,8 +143,19 @@ EOF
 sink_pid=$!
 wait_port "$sink_port" "$sink_pid" || fail "the sink did not start"
 
-"$APP" add -d receipt -m qmx415u -v "socket://127.0.0.1:$sink_port" >"$work/add.log" 2>&1 ||
-  fail "root cannot add a printer through $LINK: $(cat "$work/add.log")"
+# A member of lpadmin, not root, sets the service up: the web password and
+# a printer through the socket, then signs in on the web page with it.
+useradd --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin -G "$ADMIN_GROUP" "$MEMBER" ||
+  fail "useradd $MEMBER"
+password="web-$RANDOM$RANDOM"
+printf '%s\n' "$password" | runuser -u "$MEMBER" -- "$APP" passwd >"$work/passwd.log" 2>&1 ||
+  fail "a member of $ADMIN_GROUP cannot set the web password through $LINK: $(cat "$work/passwd.log")"
+runuser -u "$MEMBER" -- "$APP" add -d receipt -m qmx415u -v "socket://127.0.0.1:$sink_port" >"$work/add.log" 2>&1 ||
+  fail "a member of $ADMIN_GROUP cannot add a printer through $LINK: $(cat "$work/add.log")"
+[ "$(curl -s -o /dev/null -w '%{http_code}' -u "admin:$password" "http://localhost:$port/addprinter")" = 200 ] ||
+  fail "the web password does not sign in on the web page"
+[ "$(curl -s -o /dev/null -w '%{http_code}' -u "admin:not-$password" "http://localhost:$port/addprinter")" = 401 ] ||
+  fail "a wrong web password signs in"
 qmx415u-sample receipt "$work/receipt.png" || fail "qmx415u-sample"
 chmod 0644 "$work/receipt.png"
 runuser -u nobody -- "$APP" submit -u "ipp://localhost:$port/ipp/print/receipt" "$work/receipt.png" >/dev/null ||
@@ -147,7 +168,7 @@ qmx415u-decode "$work/sink.prn" >/dev/null 2>&1 || fail "no job reached the sink
 sleep 1.5  # the state is saved within a second of the last job
 state="/var/lib/$APP/$APP.state"
 [ "$(stat -c '%U %a' "$state")" = "$USER_NAME 600" ] || fail "state file: $(stat -c '%U %a' "$state")"
-echo "ok - the app runs as $USER_NAME with the unit's options; root sets it up through $LINK; nobody prints"
+echo "ok - the app runs as $USER_NAME with the unit's options; a member of $ADMIN_GROUP, not root, sets it up through $LINK and signs in on the web page; nobody prints"
 kill -TERM "$app_pid"
 wait "$app_pid" 2>/dev/null
 app_pid=""
@@ -157,7 +178,7 @@ DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "$PACKAGE" >"$work/apt.log" 2
   fail "apt-get purge: $(tail -5 "$work/apt.log")"
 getent passwd "$USER_NAME" >/dev/null && fail "user $USER_NAME left"
 getent group "$USER_NAME" >/dev/null && fail "group $USER_NAME left"
-for f in "$UNIT" "$RULE" "$PAM" "$LINK" "/var/lib/$APP" "/var/cache/$APP" "/run/$APP" /usr/bin/$APP \
+for f in "$UNIT" "$RULE" "$PAM" "$LINK" "/var/lib/$APP" "/var/cache/$APP" "/run/$APP" $spool /usr/bin/$APP \
   "/etc/systemd/system/multi-user.target.wants/$APP.service" "/etc/systemd/system/$APP.service"; do
   [ -e "$f" ] || [ -L "$f" ] && fail "$f left"
 done

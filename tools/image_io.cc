@@ -232,6 +232,7 @@ constexpr Rgb kBorderGrey{170, 170, 170};
 constexpr Rgb kCutRed{220, 0, 0};
 constexpr Rgb kCutGrey{140, 140, 140};
 constexpr Rgb kMarkBlue{0, 90, 220};
+constexpr Rgb kFedTint{255, 244, 190};
 constexpr std::uint32_t kDash = 8;        // dots per dash
 constexpr std::uint32_t kMarkerRows = 2;  // height of an inserted mark line
 
@@ -249,6 +250,7 @@ class PreviewRows {
       : rows_(rows),
         cuts_(sortedClamped(marks.cutRows, rows.size())),
         feeds_(sortedClamped(marks.markRows, rows.size())),
+        fed_(fedMarks(rows.size(), marks.fedRows)),
         border_(marks.border ? 1 : 0) {}
 
   std::uint32_t width() const { return kLineDots + 2 * border_; }
@@ -276,6 +278,14 @@ class PreviewRows {
     out[3 * x + 1] = colour.g;
     out[3 * x + 2] = colour.b;
   }
+  // Whether each paper row was fed over.
+  static std::vector<bool> fedMarks(std::size_t rows, const std::vector<std::pair<std::size_t, std::size_t>>& fed) {
+    std::vector<bool> marks(rows, false);
+    for (const auto& [first, count] : fed) {
+      for (std::size_t row = first; row < rows && row - first < count; ++row) marks[row] = true;
+    }
+    return marks;
+  }
   static void dashes(std::uint8_t* out, Rgb dash, Rgb gap) {
     for (std::uint32_t x = 0; x < kLineDots; ++x) put(out, x, (x / kDash) % 2 == 0 ? dash : gap);
   }
@@ -299,13 +309,15 @@ class PreviewRows {
       dashes(out, marker_.first, marker_.second);
       return;
     }
+    const Rgb paper = fed_[row_] ? kFedTint : kWhite;
     const Row& row = rows_[row_++];
-    for (std::uint32_t x = 0; x < kLineDots; ++x) put(out, x, hasDot(row, x) ? kBlack : kWhite);
+    for (std::uint32_t x = 0; x < kLineDots; ++x) put(out, x, hasDot(row, x) ? kBlack : paper);
   }
 
   const Rows& rows_;
   const std::vector<std::size_t> cuts_;
   const std::vector<std::size_t> feeds_;
+  const std::vector<bool> fed_;
   const std::uint32_t border_;
   std::size_t made_ = 0;      // preview rows made so far
   std::size_t row_ = 0;       // next paper row

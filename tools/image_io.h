@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/commands.h"
@@ -57,13 +58,17 @@ std::string writePng(const std::string& path, const Rows& rows, PngDepth depth);
 struct PreviewMarks {
   std::vector<std::size_t> cutRows;   // rows at which the paper is cut
   std::vector<std::size_t> markRows;  // rows at which the paper was fed to a mark
-  bool border = false;                // frame the 576-dot width in grey
+  // Rows the paper was fed over, [first, first + count): blank paper that
+  // no raster line made.
+  std::vector<std::pair<std::size_t, std::size_t>> fedRows;
+  bool border = false;  // frame the 576-dot width in grey
 };
 
 // Writes an RGB PNG of the rows with a dashed line across the width at each
 // mark: red and grey for cuts, blue for mark feeds. The lines are inserted
 // between rows, so a row index equal to rows.size() marks the paper's end
-// and no printed dot is hidden.
+// and no printed dot is hidden. Fed rows are tinted pale yellow where they
+// have no dot.
 std::string writePreviewPng(const std::string& path, const Rows& rows, const PreviewMarks& marks);
 
 }  // namespace image_io

@@ -286,5 +286,33 @@ TEST(ImageIoTest, PreviewMarksCutsBetweenRows) {
   std::remove(path.c_str());
 }
 
+TEST(ImageIoTest, PreviewTintsFedRowsButNotTheirDots) {
+  Rows rows(4);
+  rows[2][0] = 0x80;  // a dot in a fed row (a feed never inks it, but the tint must not hide one)
+  PreviewMarks marks;
+  marks.fedRows = {{1, 2}, {3, 100}};  // rows 1 and 2; row 3 and past the end
+  const std::string path = tempPath("fed.png");
+  ASSERT_EQ(writePreviewPng(path, rows, marks), "");
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  const Bytes file = readFileBytes(path);
+  ASSERT_TRUE(png_image_begin_read_from_memory(&image, file.data(), file.size()));
+  ASSERT_EQ(image.height, 4u);
+  Bytes rgb(PNG_IMAGE_SIZE(image));
+  ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+  const auto pixel = [&](std::uint32_t x, std::uint32_t y) {
+    const std::uint8_t* p = &rgb[(std::size_t{y} * 576 + x) * 3];
+    return std::array<std::uint8_t, 3>{p[0], p[1], p[2]};
+  };
+  using Colour = std::array<std::uint8_t, 3>;
+  const Colour tint{255, 244, 190};
+  EXPECT_EQ(pixel(5, 0), (Colour{255, 255, 255}));
+  EXPECT_EQ(pixel(5, 1), tint);
+  EXPECT_EQ(pixel(0, 2), (Colour{0, 0, 0}));
+  EXPECT_EQ(pixel(5, 2), tint);
+  EXPECT_EQ(pixel(5, 3), tint);
+  std::remove(path.c_str());
+}
+
 }  // namespace
 }  // namespace image_io

@@ -18,17 +18,19 @@ constexpr double kDotsPerMillimetre = 8.0;
 constexpr std::size_t kListLimit = 20;  // feeds or cuts listed one by one
 
 constexpr const char* kUsage =
-    "usage: qmx415u-decode [--png FILE] [--pbm FILE] [--border] [--events] STREAM\n"
+    "usage: qmx415u-decode [--png FILE] [--pbm FILE] [--border] [--events] [--strict] STREAM\n"
     "\n"
     "Reads the printer byte stream STREAM (- for standard input), reports the\n"
     "commands, paper length, feeds, cuts, preamble values and mark commands,\n"
     "and renders the paper.\n"
     "\n"
-    "  --png FILE   write a colour preview, cuts marked by red dashed lines and\n"
-    "               mark feeds by blue ones\n"
+    "  --png FILE   write a colour preview, cuts marked by red dashed lines,\n"
+    "               mark feeds by blue ones, fed paper tinted pale yellow\n"
     "  --pbm FILE   write the paper as a 576-dot wide PBM (P4) image\n"
     "  --border     frame the preview's 576-dot width in grey\n"
     "  --events     list every command with its offset and paper row\n"
+    "  --strict     also refuse what the plug-in never sends (ESC J 0, an\n"
+    "               image of no lines), as the tests' oracle does\n"
     "  --help       show this text\n"
     "\n"
     "Exit status: 0 done, 1 malformed stream or file error, 2 bad usage.\n";
@@ -39,6 +41,7 @@ struct Options {
   std::string pbm;
   bool border = false;
   bool events = false;
+  bool strict = false;
 };
 
 std::string millimetres(std::size_t rows) {
@@ -79,6 +82,8 @@ bool parseArguments(int argc, char** argv, Options* options, std::string* error,
       options->border = true;
     } else if (arg == "--events") {
       options->events = true;
+    } else if (arg == "--strict") {
+      options->strict = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       *error = "unknown option " + arg;
       return false;
@@ -223,6 +228,7 @@ bool writeImages(const Options& options, const emulator::Paper& paper) {
     marks.border = options.border;
     for (const auto* e : eventsOf(paper, emulator::EventKind::kCut)) marks.cutRows.push_back(e->row);
     for (const auto* e : eventsOf(paper, emulator::EventKind::kMarkFeed)) marks.markRows.push_back(e->row);
+    for (const auto* e : eventsOf(paper, emulator::EventKind::kFeed)) marks.fedRows.emplace_back(e->row, e->value);
     image_io::Rows rows(paper.rows.begin(), paper.rows.end());
     if (rows.empty()) rows.push_back(image_io::Row{});  // a PNG needs a row; a blank one says "nothing printed"
     check(image_io::writePreviewPng(options.png, rows, marks));
@@ -249,7 +255,9 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, options.stream.c_str(), error.c_str());
     return 1;
   }
-  const emulator::ParseResult result = emulator::parseStream(stream);
+  emulator::ParseOptions parse;
+  parse.strict = options.strict;
+  const emulator::ParseResult result = emulator::parseStream(stream, parse);
   if (!result.status.ok) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, options.stream.c_str(), result.status.toString().c_str());
     return 1;

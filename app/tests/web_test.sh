@@ -1,93 +1,105 @@
 #!/usr/bin/env bash
-# The web page PAPPL serves, seen by a headless browser (Debian's
-# chromium): the printer's status page and its printing defaults load,
-# name the printer and show this printer's options with their factory
-# values; the add-printer page loads (it lists devices) and its form adds
-# a network printer (socket://) that then prints. Screenshots go to OUT_DIR
-# (the README's picture is one).
+# The app as its unit runs it, set up and used from a real browser and from
+# the command line, as the README tells a shop to:
 #
-# The printing defaults are administration: the browser signs in as a
-# member of an admin group of the test's own, which only root can make
-# (else that page is skipped, and the test reports a skip).
+# - the server: the unit's command line (app/qmx415u-app.service), its
+#   folders moved into the test's (its home the state folder, as the
+#   package's user has it), as an unprivileged user (nobody) with no
+#   capabilities and no new privileges; its runtime folder set-group-ID and
+#   an admin group's (a group of the test's own standing for lpadmin), the
+#   link root's sub-commands use in /run, as the package's tmpfiles.d makes
+#   them;
+# - the command line: a user outside the admin group is told what to do;
+#   a member of it, not root, sets the web password through the socket;
+# - the browser (app/tests/web_test.py): everything after, from signing in
+#   to the paper on the printer's page. Screenshots go to OUT_DIR (the
+#   README's pictures in docs/ are these).
 #
-# usage: web_test.sh BIN_DIR OUT_DIR
+# Root only (users, groups and /run of its own); otherwise a skip.
+#
+# usage: web_test.sh BIN_DIR UNIT_FILE OUT_DIR
 set -uo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/app_env.sh" "${1:?bin folder}"
-OUT=${2:?screenshot folder}
+UNIT=${2:?unit file}
+OUT=${3:?screenshot folder}
+BIN=$APP_BIN_DIR
 D=$APP_DIR
+S="$D/service"  # stands for the unit's /var/lib, /var/cache and /run folders
+app_needs_root "users and groups of its own, a link in /run"
+command -v chromium >/dev/null || fail "chromium is not installed (scripts/install-deps)"
 mkdir -p "$OUT"
 
-command -v chromium >/dev/null || fail "chromium is not installed (scripts/install-deps)"
-SIGN_IN=""
-if app_admin; then
-  SIGN_IN="$APP_ADMIN_USER:$APP_ADMIN_PASSWORD@"
-  app_start -o admin-group="$APP_ADMIN_GROUP" || fail "server"
-else
-  app_start || fail "server"
-fi
-sink_start out || fail "sink"
-app add -d receipt -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
+app_admin || fail "admin group and user"
+OTHER="qmxo$$"
+app_user "$OTHER" nogroup || fail "user $OTHER"
+OTHER_PASSWORD=$APP_USER_PASSWORD
+AS=nobody
 
-# browser URL WHAT...: a fresh profile each time, no network but loopback.
-browser() {
-  local url=$1
+# ---- The server, as the unit runs it ---------------------------------------------
+mkdir -p "$S/lib" "$S/cache" "$S/run" "$S/tmp"
+chmod 0711 "$D" "$S"
+chown "$AS" "$S/lib" "$S/cache" "$S/tmp"
+chmod 0700 "$S/lib" "$S/cache"
+chown "$AS:$APP_ADMIN_GROUP" "$S/run"
+chmod 2750 "$S/run"
+: >"$D/log"
+chown "$AS" "$D/log"
+exec_start=$(sed -e ':a' -e '/\\$/N; s/\\\n//; ta' "$UNIT" | sed -n 's/^ExecStart=//p')
+[ -n "$exec_start" ] || fail "no ExecStart in $UNIT"
+read -r -a words <<<"$exec_start"
+words[0]="$D/$APP_NAME"
+for i in "${!words[@]}"; do
+  words[i]=${words[i]//\/var\/lib\/qmx415u-app/$S/lib}
+  words[i]=${words[i]//\/var\/cache\/qmx415u-app/$S/cache}
+  words[i]=${words[i]//\/run\/qmx415u-app/$S/run}
+done
+SOCKET="$S/run/qmx415u-app.sock"
+grep -q -- "-o local-socket=$SOCKET" <<<"${words[*]}" || fail "the unit's socket is not in its runtime folder"
+LINK="/run/$APP_NAME.sock"  # where sub-commands look for a system server, as /run/qmx415u-app.sock
+ln -s "$SOCKET" "$LINK" || fail "link $LINK"
+app_on_exit "rm -f $LINK"
+APP_PORT=$(app_free_port) || fail "no free port"
+(umask 000 && exec setpriv --reuid="$AS" --regid=nogroup --clear-groups --no-new-privs --inh-caps=-all \
+  --bounding-set=-all env -i HOME="$S/lib" TMPDIR="$S/tmp" PATH=/usr/bin:/bin \
+  ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} ${LSAN_OPTIONS:+LSAN_OPTIONS=$LSAN_OPTIONS} \
+  ${UBSAN_OPTIONS:+UBSAN_OPTIONS=$UBSAN_OPTIONS} \
+  "${words[@]}" -o server-port="$APP_PORT" -o log-file="$D/log" -o admin-group="$APP_ADMIN_GROUP") \
+  >"$D/stdout" 2>&1 &
+APP_PID=$!
+app_wait_ready || fail "the server did not start: $(cat "$D/stdout")"
+[ "$(stat -c '%U %G %a' "$SOCKET")" = "$AS $APP_ADMIN_GROUP 660" ] ||
+  fail "the socket is $(stat -c '%U %G %a' "$SOCKET"), not the admin group's"
+echo "ok - the server runs as $AS with the unit's options; its socket is the admin group's"
+
+# ---- The command line --------------------------------------------------------------
+as() {  # USER COMMAND...: as a person would run it
+  local who=$1
   shift
-  local profile
-  profile=$(mktemp -d "$D/chromium.XXXXXX")
-  timeout 90 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
-    --disable-background-networking --disable-component-update --disable-sync --disable-extensions \
-    --user-data-dir="$profile" --window-size=1000,1200 "$@" "$url" 2>>"$D/chromium.log"
+  runuser -u "$who" -- env HOME=/nonexistent TMPDIR=/tmp "$@"
 }
+as "$OTHER" "$D/$APP_NAME" add -d x -m qmx415u -v socket://127.0.0.1:9 >"$D/other.out" 2>&1 &&
+  fail "a user outside the admin group added a printer"
+grep -q "group $APP_ADMIN_GROUP only" "$D/other.out" && grep -q "adduser $OTHER $APP_ADMIN_GROUP" "$D/other.out" &&
+  grep -q "submit -u ipp://" "$D/other.out" || fail "a user without rights is not told what to do: $(cat "$D/other.out")"
+as "$OTHER" "$D/$APP_NAME" status >"$D/other.out" 2>&1
+grep -q "Server is not running" "$D/other.out" && fail "a user without rights is told the running server is not running"
+PASSWORD="web-$RANDOM$RANDOM"
+printf 'short\n' | as "$APP_ADMIN_USER" "$D/$APP_NAME" passwd >"$D/passwd.out" 2>&1 &&
+  fail "a short web password was taken"
+grep -q "shorter than 8" "$D/passwd.out" || fail "a short password's refusal says no reason: $(cat "$D/passwd.out")"
+printf '%s\n' "$PASSWORD" | as "$APP_ADMIN_USER" "$D/$APP_NAME" passwd >"$D/passwd.out" 2>&1 ||
+  fail "an admin group member cannot set the web password: $(cat "$D/passwd.out")"
+echo "ok - a user outside the admin group is told what to do; a member, not root, sets the web password"
 
-page() {  # NAME PATH [SIGN-IN]
-  local name=$1 path=$2 url="http://${3:-}localhost:$APP_PORT/$2"
-  browser "$url" --dump-dom >"$D/$name.html" || fail "$name: the browser failed: $(tail -3 "$D/chromium.log")"
-  browser "$url" --screenshot="$OUT/$name.png" >/dev/null || fail "$name: no screenshot"
-  [ -s "$OUT/$name.png" ] || fail "$name: empty screenshot"
-}
-
-expect_in() {  # NAME TEXT
-  grep -qF "$2" "$D/$1.html" || fail "$1 page: no '$2'"
-}
-
-page status receipt
-expect_in status "receipt"
-expect_in status "QMX415U 80 mm thermal receipt printer"
-expect_in status "Printing Defaults"
-echo "ok - status page names the printer"
-
-if [ -z "$SIGN_IN" ]; then
-  echo "skip - printing defaults page: no admin user (not root)"
-  exit 77
-fi
-page printing-defaults receipt/printing "$SIGN_IN"
-expect_in printing-defaults "receipt"
-expect_in printing-defaults "Top margin of every page"
-expect_in printing-defaults 'name="top-margin"'
-expect_in printing-defaults "After the last page"
-expect_in printing-defaults "Shorten blank runs"
-echo "ok - printing defaults page shows the printer's options"
-
-# The add-printer form, as a browser posts it: the session value from the
-# page, a network printer by host and port.
-page add-printer addprinter "$SIGN_IN"
-expect_in add-printer 'value="socket"'
-curl -s -u "$APP_ADMIN_USER:$APP_ADMIN_PASSWORD" -c "$D/cookies" -o "$D/add.html" \
-  "http://localhost:$APP_PORT/addprinter" || fail "add-printer page"
-session=$(sed -n 's/.*name="session" value="\([^"]*\)".*/\1/p' "$D/add.html" | head -1)
-[ -n "$session" ] || fail "the add-printer page has no form session"
-status=$(curl -s -u "$APP_ADMIN_USER:$APP_ADMIN_PASSWORD" -b "$D/cookies" -o "$D/added.html" -w '%{http_code}' --data-urlencode "session=$session" \
-  --data-urlencode "printer_name=counter" --data-urlencode "driver_name=qmx415u" \
-  --data-urlencode "device_uri=socket" --data-urlencode "hostname=127.0.0.1:$SINK_PORT" \
-  "http://localhost:$APP_PORT/addprinter")
-[ "$status" = 302 ] || fail "the add-printer form answered $status: $(grep -o 'class="banner">[^<]*' "$D/added.html")"
-"$APP_BIN_DIR/qmx415u-sample" receipt "$D/receipt.pbm"
-"$APP_BIN_DIR/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/receipt.pwg" "$D/receipt.pbm"
-"$APP_BIN_DIR/qmx415u-print" --quiet -o "$D/receipt.prn" "$D/receipt.pbm"
-ipptool -f "$D/receipt.pwg" "ipp://localhost:$APP_PORT/ipp/print/counter" /usr/share/cups/ipptool/print-job.test \
-  >/dev/null 2>&1 || fail "the printer the form added does not take jobs"
-sink_wait out 1 || fail "the printer the form added printed nothing"
-cmp -s "$D/out/conn-000001.prn" "$D/receipt.prn" || fail "the printer the form added printed something else"
-echo "ok - the add-printer page lists devices, and its form adds a socket:// printer that prints"
+# ---- The browser -------------------------------------------------------------------
+"$BIN/qmx415u-sample" receipt "$D/receipt.pbm"
+"$BIN/qmx415u-make-raster" --format pwg --grey --width 639 --left 32 -o "$D/receipt.pwg" "$D/receipt.pbm"
+sink_start a || fail "sink a"
+SINK_A=$SINK_PORT
+sink_start b || fail "sink b"
+SINK_B=$SINK_PORT
+mkdir -p "$D/profile" "$D/admin-profile" "$D/visitor-profile"
+python3 "$HERE/web_test.py" "$BIN" "$APP_PORT" "$D" "$OUT" "$PASSWORD" "$OTHER" "$OTHER_PASSWORD" "$SINK_A" "$SINK_B" ||
+  fail "in the browser (its log: $(tail -3 "$D/chromium.log" 2>/dev/null))"
 echo "web_test: screenshots in $OUT; all passed"
