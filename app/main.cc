@@ -91,6 +91,11 @@ Server options (-o with `server`):
   log-level=LEVEL        debug, info (default), warn, error, fatal
   file-device-folder=DIR prnfile: devices write only inside DIR (default:
                          none, and prnfile: is refused)
+  queue-directory=DIR    the job queue's journal: every accepted job, kept on
+                         disk until it ends (default: beside the state file,
+                         NAME.queue)
+  upload-timeout=SECONDS a document that stops arriving for this long is
+                         refused and nothing of it printed (default 30)
   paper-log=DIR          where the paper of each printer's last 10 jobs is kept
                          for its web page (default: beside the state file,
                          NAME.paper; none for nowhere)
@@ -112,9 +117,10 @@ Server options (-o with `server`):
                          (root: and the admin group) may connect
   tls=false              no TLS (default: TLS as PAPPL offers it)
 
-Job options (-o with `submit`, or IPP job attributes): media (80 mm wide,
-e.g. custom_receipt_80x120mm; every page is as long as the media), and the
-printer's own (also its printing defaults, on the web page or with
+Job options (-o with `submit`, or IPP job attributes): copies (-n), media
+(80 mm wide, e.g. custom_receipt_80x120mm: a picture's page is as long as
+the media; without one, as long as the picture), print-scaling,
+orientation-requested, and the printer's own (also its printing defaults, on the web page or with
 `modify -o NAME=VALUE`), lengths in dot lines (8 per mm) or millimetres
 (3mm):
 )";
