@@ -169,6 +169,55 @@ sleep 1.5  # the state is saved within a second of the last job
 state="/var/lib/$APP/$APP.state"
 [ "$(stat -c '%U %a' "$state")" = "$USER_NAME 600" ] || fail "state file: $(stat -c '%U %a' "$state")"
 echo "ok - the app runs as $USER_NAME with the unit's options; a member of $ADMIN_GROUP, not root, sets it up through $LINK and signs in on the web page; nobody prints"
+
+# ---- Receipts queued behind a printer that reads nothing, through a stop -----
+# Ten receipts to a printer that takes the connection and reads nothing:
+# none completes. The service is stopped (SIGTERM, as systemd stops it),
+# the printer made healthy, the service started again: all ten come out
+# once, in order.
+tests=$(cd "$(dirname "$0")/../app/tests" && pwd)
+mkdir -p "$work/stalled" "$work/healthy" "$work/r"
+kitchen_port=$(free_port) || fail "no free port"
+python3 "$tests/tcp_sink.py" "$work/stalled" --port "$kitchen_port" --stall &
+stalled_pid=$!
+wait_port "$kitchen_port" "$stalled_pid" || fail "the stalled printer did not start"
+runuser -u "$MEMBER" -- "$APP" add -d kitchen -m qmx415u -v "socket://127.0.0.1:$kitchen_port" >"$work/add.log" 2>&1 ||
+  fail "add the kitchen printer: $(cat "$work/add.log")"
+python3 "$tests/receipts.py" make "$work/r" 1 10 400 || fail "receipts"
+chmod 0644 "$work"/r/*.pbm
+for n in $(seq 10); do
+  runuser -u nobody -- "$APP" submit -u "ipp://localhost:$port/ipp/print/kitchen" \
+    "$(printf '%s/r/receipt-%06d.pbm' "$work" "$n")" >/dev/null || fail "receipt $n refused"
+done
+sleep 2
+[ "$(grep -c '\] Completed' "$work/app.log")" = 1 ] || fail "a receipt completed on a printer that reads nothing"
+started=$(date +%s%N)
+kill -TERM "$app_pid"
+wait "$app_pid" 2>/dev/null
+app_pid=""
+stop_ms=$((($(date +%s%N) - started) / 1000000))
+[ "$stop_ms" -lt 5000 ] || fail "the service took $stop_ms ms to stop"
+kill -KILL "$stalled_pid"
+wait "$stalled_pid" 2>/dev/null
+python3 "$tests/tcp_sink.py" "$work/healthy" --port "$kitchen_port" &
+healthy_pid=$!
+wait_port "$kitchen_port" "$healthy_pid" || fail "the healthy printer did not start"
+# shellcheck disable=SC2086  # the unit's words
+(umask 0077 && exec setpriv --reuid="$USER_NAME" --regid="$USER_NAME" --init-groups --no-new-privs \
+  --inh-caps=-all --bounding-set=-all env -i HOME="$home" TMPDIR="$work/tmp" PATH=/usr/bin:/bin \
+  $exec_start -o server-port="$port") >"$work/app2.log" 2>&1 &
+app_pid=$!
+wait_port "$port" "$app_pid" || fail "the app did not start again: $(tail -5 "$work/app2.log")"
+for _ in $(seq 300); do
+  [ "$(find "$work/healthy" -name 'conn-*.prn' | wc -l)" -ge 10 ] && break
+  sleep 0.1
+done
+printed=$(python3 "$tests/receipts.py" read /usr/bin/qmx415u-decode $(find "$work/healthy" -name 'conn-*.prn' | sort) |
+  tr '\n' ' ' | sed 's/ $//')
+[ "$printed" = "1 2 3 4 5 6 7 8 9 10" ] || fail "after the restart the printer printed: $printed"
+kill "$healthy_pid"
+wait "$healthy_pid" 2>/dev/null
+echo "ok - 10 receipts queued behind a printer that reads nothing: none completed, the service stopped in $stop_ms ms, and after a start with the printer healthy all 10 came out once, in order"
 kill -TERM "$app_pid"
 wait "$app_pid" 2>/dev/null
 app_pid=""
