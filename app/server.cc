@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/admin_auth.h"
+#include "app/announce.h"
 #include "app/driver.h"
 #include "app/events.h"
 #include "app/file_device.h"
@@ -108,7 +109,8 @@ bool savePutOffState(pappl_system_t* system, void* context) {
 
 // PAPPL 1.3's papplSystemSetHostName also writes /etc/hostname and
 // renames the machine when it can: a server run by root names itself
-// with root's rights put aside for the call, so only its URIs change.
+// with root's rights put aside for the call, so only its URIs change (its
+// mDNS renaming is refused in app/announce.h).
 bool setServerName(pappl_system_t* system, const std::string& name) {
   const bool root = geteuid() == 0;
   const gid_t group = getegid();
@@ -288,6 +290,7 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
                                nullptr);
   papplSystemLoadState(system, stateFile().c_str());
   app::setAdminPolicy(system, &policy, option(count, options, "admin-group", ""));
+  announceNewPrinters(system);  // before installEvents: it adds a handler
   installEvents(system);
   papplSystemSetSaveCallback(system, saveState, nullptr);
   papplSystemAddTimerCallback(system, 0, kSaveCheckSeconds, savePutOffState, nullptr);
