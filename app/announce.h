@@ -14,8 +14,9 @@
 // timers holding its system lock for reading, so no printer is deleted
 // under the call, the lock PAPPL itself holds on that thread when it
 // announces its printers again after a host name change or a name
-// collision. It announces only while the system bus and avahi run
-// (app/device_list.h).
+// collision (and as exposed as that: where PAPPL takes a printer's lock
+// before the system's, as when it aborts a streamed job, the two can meet).
+// It announces only while the system bus and avahi run (app/device_list.h).
 //
 // PAPPL 1.3's papplSystemSetHostName also makes avahi rename the machine
 // on mDNS, over the avahi connection it opened as the server's user when
