@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/admin_auth.h"
+#include "app/announce.h"
 #include "app/driver.h"
 #include "app/events.h"
 #include "app/file_device.h"
@@ -99,7 +100,8 @@ std::string& stateFile() {
 
 // PAPPL 1.3's papplSystemSetHostName also writes /etc/hostname and
 // renames the machine when it can: a server run by root names itself
-// with root's rights put aside for the call, so only its URIs change.
+// with root's rights put aside for the call, so only its URIs change (its
+// mDNS renaming is refused in app/announce.h).
 bool setServerName(pappl_system_t* system, const std::string& name) {
   const bool root = geteuid() == 0;
   const gid_t group = getegid();
@@ -414,6 +416,7 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   addEventHandler([](pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t event) {
     jobQueue().onJobEvent(job, event);
   });
+  announceNewPrinters(system);  // before installEvents: it adds a handler
   installEvents(system);
   papplSystemSetOperationCallback(
       system,

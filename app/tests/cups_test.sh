@@ -22,7 +22,7 @@ sink_start jobs || fail "sink"
 app add -d receipt -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
 cupsd_start || fail "cupsd"
 
-lpadmin -p receipt -E -v "ipp://127.0.0.1:$APP_PORT/ipp/print/receipt" -m everywhere ||
+lpadmin -p receipt -E -v "ipp://127.0.0.1:$APP_PORT/ipp/print/receipt" -m everywhere && cupsd_wait_ready receipt 30 ||
   fail "lpadmin -m everywhere"
 
 # A PDF page of text and boxes, and a plain text file.
