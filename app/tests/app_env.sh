@@ -99,6 +99,17 @@ app_start() {
   fi
 }
 
+# app_private_tls: the next app_start runs the server with a /etc/cups/ssl
+# of its own (a tmpfs in a mount namespace), for a root server that may make
+# a TLS certificate: PAPPL 1.3 writes a root server's into CUPS' folder.
+# Nothing for other users, whose certificates go to their own folders.
+app_private_tls() {
+  [ "$(id -u)" = 0 ] && [ -d /etc/cups/ssl ] || return 0
+  printf '#!/bin/sh\nmount -t tmpfs -o mode=0755 tmpfs /etc/cups/ssl || exit 1\nexec "$@"\n' >"$APP_DIR/private-tls"
+  chmod 0755 "$APP_DIR/private-tls"
+  APP_WRAP="unshare --mount --propagation private $APP_DIR/private-tls"
+}
+
 app_stop() {
   [ -n "$APP_PID" ] || return 0
   kill -TERM "$APP_PID" 2>/dev/null

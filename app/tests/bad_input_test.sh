@@ -20,6 +20,9 @@ D=$APP_DIR
 URI_BASE="ipp://localhost"
 RANDOM_CONNECTIONS=20
 
+# Random bytes make the server try TLS, and a root server's certificate
+# would land in CUPS' own folder.
+app_private_tls
 app_start || fail "server"
 sink_start jobs || fail "sink"
 app add -d rp -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
