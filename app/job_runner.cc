@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -15,6 +14,7 @@
 #include "app/job_options.h"
 #include "app/paper_log.h"
 #include "app/socket_device.h"
+#include "app/steady_clock.h"
 #include "frontend/log_text.h"
 
 namespace app {
@@ -25,11 +25,6 @@ JobQueue* runnerQueue = nullptr;
 WorkerConfig& config() {
   static WorkerConfig value;
   return value;
-}
-
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 // A job's own text on the worker's command line, escaped as every filter
@@ -83,10 +78,10 @@ class JobRun final : public LinkWatch {
   bool shouldStop() override {
     if (queue_.stopping()) return true;
     if (!papplJobIsCanceled(job_)) return false;
-    if (canceledAtMs_ == 0) canceledAtMs_ = nowMs();
+    if (canceledAtMs_ == 0) canceledAtMs_ = steadyNowMs();
     // A canceled job's last groups may still go, for a while; no wait
     // for a printer beyond that.
-    return !writing_ || nowMs() - canceledAtMs_ >= kCancelGraceMs;
+    return !writing_ || steadyNowMs() - canceledAtMs_ >= kCancelGraceMs;
   }
   void unreachable(const std::string& why, int retryInMs) override {
     setPrinterReasons(PAPPL_PREASON_OFFLINE, PAPPL_PREASON_OTHER);
@@ -187,7 +182,7 @@ bool JobRun::endStopped() {
 }
 
 bool JobRun::pause(int ms) {
-  for (const long long until = nowMs() + ms; nowMs() < until;) {
+  for (const long long until = steadyNowMs() + ms; steadyNowMs() < until;) {
     if (shouldStop()) return false;
     usleep(kPauseStepMs * 1000);
   }
@@ -357,7 +352,9 @@ bool JobRun::runAttempts() {
       case Attempt::kPrinted:
         queue_.notePrinted(job_);
         papplJobSetImpressions(job_, static_cast<int>(pages_));
-        papplJobSetMessage(job_, "Printed.");
+        papplJobSetMessage(job_, starts > 1 || attempt > 1
+                                     ? "Printed again from its start: it was interrupted before."
+                                     : "Printed.");
         return true;
       case Attempt::kStopped:
         return endStopped();

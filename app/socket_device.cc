@@ -12,12 +12,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <utility>
 
 #include "app/pappl_seams.h"
+#include "app/steady_clock.h"
 
 namespace app {
 namespace {
@@ -32,11 +32,6 @@ constexpr int kShutdownWaitMs = 2000;      // for the printer to close its side 
 constexpr int kKeepIdleSeconds = 30;
 constexpr int kKeepIntervalSeconds = 5;
 constexpr int kKeepCount = 6;
-
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // A watch that never stops and reports nothing: PAPPL's own device calls.
 class PatientWatch final : public LinkWatch {
@@ -188,7 +183,7 @@ SocketLink::Result SocketLink::connect(LinkWatch& watch) {
       return Result::kDone;
     }
     watch.unreachable(why, pauseMs);
-    for (const long long until = nowMs() + pauseMs; nowMs() < until;) {
+    for (const long long until = steadyNowMs() + pauseMs; steadyNowMs() < until;) {
       if (watch.shouldStop()) return Result::kStopped;
       usleep(kStepMs * 1000);
     }
@@ -204,7 +199,7 @@ std::size_t SocketLink::queuedBytes() const {
 
 SocketLink::Result SocketLink::write(const std::uint8_t* bytes, std::size_t length, LinkWatch& watch) {
   if (fd_ < 0) return Result::kLost;
-  long long lastProgress = nowMs(), lastReport = 0;
+  long long lastProgress = steadyNowMs(), lastReport = 0;
   while (length > 0) {
     if (watch.shouldStop()) return Result::kStopped;
     const ssize_t n = send(fd_, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -213,7 +208,7 @@ SocketLink::Result SocketLink::write(const std::uint8_t* bytes, std::size_t leng
       bytes += n;
       length -= static_cast<std::size_t>(n);
       if (lastReport != 0) watch.flowing();
-      lastProgress = nowMs();
+      lastProgress = steadyNowMs();
       lastReport = 0;
       continue;
     }
@@ -222,7 +217,7 @@ SocketLink::Result SocketLink::write(const std::uint8_t* bytes, std::size_t leng
     pollfd p{fd_, POLLOUT, 0};
     if (poll(&p, 1, kStepMs) < 0 && errno != EINTR) return Result::kLost;
     if ((p.revents & (POLLERR | POLLHUP)) != 0) return Result::kLost;
-    const long long now = nowMs();
+    const long long now = steadyNowMs();
     if (now - lastProgress >= kStalledReportMs && now - lastReport >= kStalledReportMs) {
       watch.stalled(now - lastProgress, queuedBytes() + length);
       lastReport = now;
@@ -234,7 +229,7 @@ SocketLink::Result SocketLink::write(const std::uint8_t* bytes, std::size_t leng
 SocketLink::Result SocketLink::finish(LinkWatch& watch) {
   if (fd_ < 0) return Result::kLost;
   std::size_t queued = queuedBytes();
-  long long lastProgress = nowMs(), lastReport = 0;
+  long long lastProgress = steadyNowMs(), lastReport = 0;
   while (queued > 0) {
     if (watch.shouldStop()) return Result::kStopped;
     int error = 0;
@@ -242,7 +237,7 @@ SocketLink::Result SocketLink::finish(LinkWatch& watch) {
     if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error != 0) return Result::kLost;
     usleep(kStepMs * 1000 / 2);
     const std::size_t now = queuedBytes();
-    const long long at = nowMs();
+    const long long at = steadyNowMs();
     if (now < queued) {
       if (lastReport != 0) watch.flowing();
       lastProgress = at;
@@ -259,7 +254,7 @@ SocketLink::Result SocketLink::finish(LinkWatch& watch) {
   // Every byte is acknowledged: ours is the first FIN, and the printer's
   // own end of the connection is waited for briefly before closing.
   shutdown(fd_, SHUT_WR);
-  for (const long long until = nowMs() + kShutdownWaitMs; nowMs() < until;) {
+  for (const long long until = steadyNowMs() + kShutdownWaitMs; steadyNowMs() < until;) {
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, kStepMs) > 0) {
       char sink[512];

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include <sstream>
 
 #include "app/journal.h"
+#include "app/steady_clock.h"
 
 namespace app {
 namespace {
@@ -33,11 +33,6 @@ Saving& saving() {
   return state;
 }
 
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 int intOption(int count, cups_option_t* options, const char* name) {
   const char* value = cupsGetOption(name, count, options);
   return value != nullptr ? std::atoi(value) : 0;
@@ -47,7 +42,7 @@ bool saveNow(pappl_system_t* system) {
   Saving& s = saving();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.pending = false;
-  s.lastMs = nowMs();
+  s.lastMs = steadyNowMs();
   const std::string written = s.path + ".pappl";
   if (!papplSystemSaveState(system, written.c_str())) return false;
   std::ifstream in(written, std::ios::binary);
@@ -64,7 +59,7 @@ bool saveNow(pappl_system_t* system) {
 
 bool onChange(pappl_system_t* system, void* /*data*/) {
   Saving& s = saving();
-  if (nowMs() - s.lastMs < kSaveIntervalMs) {
+  if (steadyNowMs() - s.lastMs < kSaveIntervalMs) {
     s.pending = true;
     return true;
   }
@@ -72,7 +67,7 @@ bool onChange(pappl_system_t* system, void* /*data*/) {
 }
 
 bool onTimer(pappl_system_t* system, void* /*data*/) {
-  if (saving().pending && nowMs() - saving().lastMs >= kSaveIntervalMs) saveNow(system);
+  if (saving().pending && steadyNowMs() - saving().lastMs >= kSaveIntervalMs) saveNow(system);
   return true;  // keep the timer
 }
 

@@ -19,10 +19,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <iterator>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "app/steady_clock.h"
 
 namespace app {
 namespace {
@@ -149,11 +150,6 @@ void closePipe(Pipe& p) {
   if (p.read >= 0) close(p.read);
   if (p.write >= 0) close(p.write);
   p = Pipe{};
-}
-
-long long nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 // Everything the child needs, made before fork: after it, in a process with
@@ -368,18 +364,18 @@ bool Worker::waitOnce(bool wantInput) {
   const int messagesAt = messages_ >= 0 ? static_cast<int>(count) : -1;
   if (messagesAt >= 0) fds[count++] = {messages_, POLLIN, 0};
   if (count == 0) return false;
-  if (lastLifeMs_ == 0) lastLifeMs_ = nowMs();
+  if (lastLifeMs_ == 0) lastLifeMs_ = steadyNowMs();
   const int waitMs = tick_ ? std::min(kTickMs, idleTimeoutMs_) : idleTimeoutMs_;
   const int ready = poll(fds, count, waitMs);
   if (ready < 0) return errno == EINTR;
   if (ready == 0) {
     if (tick_) tick_();
-    if (nowMs() - lastLifeMs_ < idleTimeoutMs_) return true;
+    if (steadyNowMs() - lastLifeMs_ < idleTimeoutMs_) return true;
     hung_ = true;
     stop(SIGKILL);
     return false;
   }
-  lastLifeMs_ = nowMs();
+  lastLifeMs_ = steadyNowMs();
   if (outputAt >= 0 && fds[outputAt].revents != 0) readOutput();
   if (messagesAt >= 0 && fds[messagesAt].revents != 0) readMessages();
   if (tick_) tick_();
@@ -412,7 +408,7 @@ void Worker::readOutput() {
     }
     bytesOut_ += group.size();
   }
-  lastLifeMs_ = nowMs();  // time the device took is not the worker's silence
+  lastLifeMs_ = steadyNowMs();  // time the device took is not the worker's silence
 }
 
 void Worker::readMessages() {
@@ -445,7 +441,7 @@ void Worker::deliverMessage(std::string line) {
 
 // Waits for the worker to exit, up to `timeoutMs` (-1: as long as it takes).
 bool Worker::reap(int timeoutMs) {
-  const long long deadline = nowMs() + timeoutMs;
+  const long long deadline = steadyNowMs() + timeoutMs;
   for (;;) {
     struct rusage usage {};
     const pid_t done = wait4(pid_, &status_, timeoutMs < 0 ? 0 : WNOHANG, &usage);
@@ -459,7 +455,7 @@ bool Worker::reap(int timeoutMs) {
       statusKnown_ = false;
       return true;
     }
-    if (timeoutMs >= 0 && nowMs() >= deadline) return false;
+    if (timeoutMs >= 0 && steadyNowMs() >= deadline) return false;
     if (done == 0) usleep(1000);
   }
 }

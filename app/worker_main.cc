@@ -166,16 +166,6 @@ bool readOptions(const char* text, frontend::PrintOptions* print, Request* reque
 
 // ---- The document ----------------------------------------------------------------
 
-std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%s%02X", i == 0 ? "" : " ", bytes[i]);
-    text += hex;
-  }
-  return text;
-}
-
 // The format the document's first bytes show, or null.
 const Format* formatOfBytes(const std::uint8_t* bytes, std::size_t count) {
   if (count >= sizeof kPwgSync - 1 && std::memcmp(bytes, kPwgSync, sizeof kPwgSync - 1) == 0) return &kFormats[0];
@@ -203,14 +193,14 @@ const Format* documentFormat(const std::string& stated, std::string* why) {
   if (stated.empty() || stated == kAnyFormat) {
     if (shown == nullptr)
       *why = "the document is none of the formats printed here; it starts " +
-             hexBytes(head, static_cast<std::size_t>(count));
+             frontend::hexBytes(head, static_cast<std::size_t>(count));
     return shown;
   }
   for (const Format& format : kFormats) {
     if (format.mime != stated) continue;
     if (shown != &format) {
       *why = "the document is not the " + std::string(stated) + " it is said to be; it starts " +
-             hexBytes(head, static_cast<std::size_t>(count));
+             frontend::hexBytes(head, static_cast<std::size_t>(count));
       return nullptr;
     }
     return shown;

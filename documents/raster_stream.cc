@@ -54,16 +54,6 @@ bool clearsToOnes(unsigned space) {
          space == CUPS_CSPACE_SRGB || space == CUPS_CSPACE_RGBW || space == CUPS_CSPACE_ADOBERGB;
 }
 
-std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%s%02X", i == 0 ? "" : " ", bytes[i]);
-    text += hex;
-  }
-  return text;
-}
-
 // libcups' last raster message on one line, or "" when it left none.
 std::string libcupsReason() {
   const char* message = cupsRasterErrorString();
@@ -138,7 +128,7 @@ bool RasterStream::readSync() {
   unsigned sync = 0;
   std::memcpy(&sync, prefix_.data(), sizeof sync);
   if (got < kSyncBytes || !isKnownSync(sync))
-    return bad("not CUPS raster: the stream starts " + hexBytes(prefix_.data(), got)), false;
+    return bad("not CUPS raster: the stream starts " + frontend::hexBytes(prefix_.data(), got)), false;
   if (isApple(sync)) {
     prefix_.resize(kSyncBytes + kAppleFileHeaderBytes);
     if (take(prefix_.data() + kSyncBytes, kAppleFileHeaderBytes) != kAppleFileHeaderBytes)

@@ -1,5 +1,7 @@
 #include "frontend/log_text.h"
 
+#include <cstdio>
+
 namespace frontend {
 namespace {
 
@@ -25,6 +27,16 @@ std::string loggable(std::string_view text, std::size_t most) {
   }
   if (kept.size() < text.size()) out += "...";
   return out;
+}
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%s%02X", i == 0 ? "" : " ", bytes[i]);
+    text += hex;
+  }
+  return text;
 }
 
 }  // namespace frontend

@@ -7,6 +7,7 @@
 #define QMX_FRONTEND_LOG_TEXT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,10 @@ inline constexpr std::size_t kMostLoggedChars = 80;
 // Printable ASCII as it is, any other byte as \xNN; at most `most` bytes
 // of `text`, then "..." when there were more.
 std::string loggable(std::string_view text, std::size_t most = kMostLoggedChars);
+
+// Bytes as hex pairs with a space between ("52 61 53 32"), for a message
+// that shows how a file starts.
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count);
 
 }  // namespace frontend
 

@@ -155,11 +155,11 @@ sink_wait() {
   return 1
 }
 
-# job_attr PRINTER JOB-ID job-state|job-state-reasons: the value, as IPP reports it
-# (job ids are the printer's own), asked as the job's owner $JOB_USER (the
-# test's user when unset).
+# job_attr PRINTER JOB-ID ATTRIBUTE: the job attribute's value as IPP reports
+# it (values joined by commas; job ids are the printer's own), asked as the
+# job's owner $JOB_USER (the test's user when unset).
 job_attr() {
-  cat >"$APP_DIR/job-reasons.test" <<'END'
+  [ -f "$APP_DIR/job-attributes.test" ] || cat >"$APP_DIR/job-attributes.test" <<'END'
 {
 	OPERATION Get-Job-Attributes
 	GROUP operation-attributes-tag
@@ -168,20 +168,16 @@ job_attr() {
 	ATTR uri printer-uri $uri
 	ATTR integer job-id $job_id
 	ATTR name requesting-user-name $owner
-	ATTR keyword requested-attributes job-state,job-state-reasons
+	ATTR keyword requested-attributes all
 	STATUS successful-ok
-	DISPLAY job-state
-	DISPLAY job-state-reasons
 }
 END
-  local column=1
-  [ "$3" = job-state-reasons ] && column=2
-  ipptool -c -d job_id="$2" -d owner="${JOB_USER:-$(id -un)}" "ipp://localhost:$APP_PORT/ipp/print/$1" \
-    "$APP_DIR/job-reasons.test" |
-    sed -n 2p | cut -d, -f"$column"
+  ipptool -tv -d job_id="$2" -d owner="${JOB_USER:-$(id -un)}" "ipp://localhost:$APP_PORT/ipp/print/$1" \
+    "$APP_DIR/job-attributes.test" 2>/dev/null | sed -n "s/^ *$3 ([^)]*) = //p" | head -1
 }
 job_reasons() { job_attr "$1" "$2" job-state-reasons; }
 job_state() { job_attr "$1" "$2" job-state; }
+job_impressions() { job_attr "$1" "$2" job-impressions-completed; }
 
 # make_pages: the sample receipt as the app's clients send it
 # ($APP_DIR/receipt.pwg: 8-bit grey on the 80 mm page, 4 mm left margin)

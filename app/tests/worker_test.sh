@@ -19,20 +19,6 @@ sink_start out || fail "sink"
 app add -d rp -m qmx415u -v "socket://127.0.0.1:$SINK_PORT" >/dev/null || fail "add printer"
 
 make_pages || fail "pages"
-cat >"$D/impressions.test" <<'END'
-{
-	OPERATION Get-Job-Attributes
-	GROUP operation-attributes-tag
-	ATTR charset attributes-charset utf-8
-	ATTR naturalLanguage attributes-natural-language en
-	ATTR uri printer-uri $uri
-	ATTR integer job-id $job_id
-	ATTR name requesting-user-name $user
-	ATTR keyword requested-attributes job-impressions-completed
-	STATUS successful-ok
-	DISPLAY job-impressions-completed
-}
-END
 
 JOB=0
 CONNECTIONS=0
@@ -99,7 +85,7 @@ expect_aborted $JOB "worker killed mid-job" "the worker \(process $pid\) was end
 # Pages count as printed when all of them reached the printer: each is
 # 8000 rows (and a 12-row top margin) of a 20-page job.
 rows=$("$BIN/qmx415u-decode" "$(printf '%s/out/conn-%06d.prn' "$D" $CONNECTIONS)" | sed -n 's/^paper: \([0-9]*\) dot lines.*/\1/p')
-counted=$(ipptool -c -d job_id=$JOB "ipp://localhost:$APP_PORT/ipp/print/rp" "$D/impressions.test" | sed -n 2p)
+counted=$(job_impressions rp $JOB)
 whole=$((rows / 8012))
 [ "${counted:-x}" -le "$whole" ] && [ "$counted" -ge $((whole - 1)) ] ||
   fail "the killed job counts $counted pages printed; $whole whole pages reached the printer"
