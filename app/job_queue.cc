@@ -83,10 +83,14 @@ enum class Upload { kWhole, kTimedOut, kTooLarge, kReadFailed, kWriteFailed };
 // nothing for `timeoutSeconds` ends: libcups' read then answers 0 while the
 // request's body is not yet whole, which is how a torn upload is told from
 // a whole one.
+// *writeError is errno of a failed write.
 Upload receiveDocument(http_t* http, const std::string& path, int timeoutSeconds, std::uint64_t largest,
-                       std::uint64_t* total) {
+                       std::uint64_t* total, int* writeError) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, kDocumentMode);
-  if (fd < 0) return Upload::kWriteFailed;
+  if (fd < 0) {
+    *writeError = errno;
+    return Upload::kWriteFailed;
+  }
   httpSetTimeout(http, timeoutSeconds, nullptr, nullptr);
   std::vector<char> buffer(kReadChunk);
   Upload result = Upload::kWhole;
@@ -110,6 +114,7 @@ Upload receiveDocument(http_t* http, const std::string& path, int timeoutSeconds
       const ssize_t written = ::write(fd, buffer.data() + at, static_cast<std::size_t>(n - at));
       if (written < 0 && errno == EINTR) continue;
       if (written <= 0) {
+        *writeError = errno;
         result = Upload::kWriteFailed;
         break;
       }
@@ -117,9 +122,13 @@ Upload receiveDocument(http_t* http, const std::string& path, int timeoutSeconds
     }
     if (result != Upload::kWhole) break;
   }
-  if (result == Upload::kWhole && fsync(fd) != 0) result = Upload::kWriteFailed;
-  if (::close(fd) != 0 && result == Upload::kWhole) result = Upload::kWriteFailed;
-  if (result == Upload::kWhole && !syncFolderOf(path)) result = Upload::kWriteFailed;
+  const auto failWrite = [&] {
+    *writeError = errno;
+    result = Upload::kWriteFailed;
+  };
+  if (result == Upload::kWhole && fsync(fd) != 0) failWrite();
+  if (::close(fd) != 0 && result == Upload::kWhole) failWrite();
+  if (result == Upload::kWhole && !syncFolderOf(path)) failWrite();
   if (result != Upload::kWhole) unlink(path.c_str());
   return result;
 }
@@ -273,7 +282,8 @@ void JobQueue::copyDocument(pappl_client_t* client, pappl_job_t* job) {
   }
   const std::string path = journal_.documentPath(printerId, jobId);
   std::uint64_t bytes = 0;
-  switch (receiveDocument(http, path, config_.uploadTimeoutSeconds, config_.largestDocument, &bytes)) {
+  int writeError = 0;
+  switch (receiveDocument(http, path, config_.uploadTimeoutSeconds, config_.largestDocument, &bytes, &writeError)) {
     case Upload::kWhole:
       break;
     case Upload::kTimedOut:
@@ -295,7 +305,8 @@ void JobQueue::copyDocument(pappl_client_t* client, pappl_job_t* job) {
     case Upload::kWriteFailed:
       pappl::flushDocumentData(client);
       refuseDocument(client, job, IPP_STATUS_ERROR_INTERNAL,
-                     "The document could not be kept on the server's disk: " + std::string(std::strerror(errno)));
+                     "The document could not be kept on the server's disk: " +
+                         std::string(std::strerror(writeError)));
       return;
   }
   std::string why;
