@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/admin_auth.h"
+#include "app/app_paths.h"
 #include "app/announce.h"
 #include "app/driver.h"
 #include "app/events.h"
@@ -118,17 +119,6 @@ void keepToOwner(const std::string& path, mode_t mode) {
   if ((S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) && (st.st_mode & ~mode & 0777) != 0) chmod(path.c_str(), mode);
 }
 
-// The job worker beside this program (a build tree), else the installed one.
-std::string workerProgram() {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    std::string path(self, static_cast<std::size_t>(n));
-    path = path.substr(0, path.rfind('/') + 1) + kWorkerName;
-    if (access(path.c_str(), X_OK) == 0) return path;
-  }
-  return QMX_INSTALLED_WORKER;
-}
 
 bool lookUpUser(const std::string& name, app::RunAs* user) {
   struct passwd entry {};
@@ -158,7 +148,7 @@ bool searchableByAll(const std::string& path) {
 // them to an unprivileged user.
 bool configureWorkers(int count, cups_option_t* options, WorkerConfig* out) {
   WorkerConfig& config = *out;
-  config.program = workerProgram();
+  config.program = programBesideThis(kWorkerName, QMX_INSTALLED_WORKER);
   if (access(config.program.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "%s: cannot run the job worker %s\n", kProgram, config.program.c_str());
     return false;
@@ -200,14 +190,6 @@ JobQueue& jobQueue() {
   return queue;
 }
 
-std::string defaultQueueFolder(const std::string& stateFile) {
-  const std::size_t dot = stateFile.rfind('.');
-  const std::size_t slash = stateFile.rfind('/');
-  const std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                               ? stateFile.substr(0, dot)
-                               : stateFile;
-  return stem + ".queue";
-}
 
 // Positive whole seconds up to a day, or -1.
 int secondsOption(int count, cups_option_t* options, const char* name, int fallback) {
@@ -400,7 +382,7 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
       nullptr);
   JobQueue& queue = jobQueue();
   QueueConfig queueConfig;
-  queueConfig.folder = option(count, options, "queue-directory", defaultQueueFolder(stateFile()));
+  queueConfig.folder = option(count, options, "queue-directory", besideStateFile(stateFile(), ".queue"));
   queueConfig.uploadTimeoutSeconds = uploadTimeout;
   if (!queue.open(system, queueConfig, &why)) {
     std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());

@@ -28,7 +28,6 @@
 namespace app {
 namespace {
 
-constexpr std::size_t kInputBuffer = 64 * 1024;  // raster taken in before it goes to the pipe
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr int kReapAfterEndMs = 5000;            // an exit that takes longer is a hang
 constexpr const char* kSafePath = "PATH=/usr/bin:/bin";
@@ -160,7 +159,7 @@ struct ChildPlan {
   const char* program = nullptr;
   const char* folder = nullptr;
   std::optional<RunAs> runAs;
-  int input = -1;  // the server's descriptor for stdin, or -1 for the pipe
+  int input = -1;  // the descriptor for stdin
   WorkerLimits limits;
   pid_t parent = 0;
   int maxFd = 1024;
@@ -193,9 +192,8 @@ bool limitWorker(const WorkerLimits& limits) {
   return true;
 }
 
-[[noreturn]] void runChild(const ChildPlan& plan, const Pipe& in, const Pipe& out, const Pipe& err) {
-  const int input = plan.input >= 0 ? plan.input : in.read;
-  if (dup2(input, STDIN_FILENO) < 0 || dup2(out.write, STDOUT_FILENO) < 0 || dup2(err.write, STDERR_FILENO) < 0)
+[[noreturn]] void runChild(const ChildPlan& plan, const Pipe& out, const Pipe& err) {
+  if (dup2(plan.input, STDIN_FILENO) < 0 || dup2(out.write, STDOUT_FILENO) < 0 || dup2(err.write, STDERR_FILENO) < 0)
     _exit(kCannotRun);
   closeFrom(STDERR_FILENO + 1, plan.maxFd);
   sigset_t none;
@@ -231,7 +229,7 @@ ChildPlan planChild(const WorkerSetup& setup, const std::string& folder) {
   plan.envp.push_back(nullptr);
   plan.program = setup.program.c_str();
   plan.runAs = setup.runAs;
-  plan.input = setup.input;
+  plan.input = setup.input;  // /dev/null when -1: Worker::start fills it in
   plan.limits = setup.limits;
   plan.parent = getpid();
   const long most = sysconf(_SC_OPEN_MAX);
@@ -252,36 +250,31 @@ std::unique_ptr<Worker> Worker::start(const WorkerSetup& setup, Output output, M
 
   ChildPlan plan = planChild(setup, worker->folder_);
   plan.folder = worker->folder_.c_str();
-  Pipe in, out, err;
-  const bool inputPipe = setup.input < 0;
-  if ((inputPipe && !makePipe(&in)) || !makePipe(&out) || !makePipe(&err)) {
+  const int nothing = setup.input < 0 ? open("/dev/null", O_RDONLY | O_CLOEXEC) : -1;
+  if (setup.input < 0) plan.input = nothing;
+  Pipe out, err;
+  if (plan.input < 0 || !makePipe(&out) || !makePipe(&err)) {
     *error = std::string("cannot make the worker's pipes: ") + std::strerror(errno);
-    closePipe(in);
+    if (nothing >= 0) close(nothing);
     closePipe(out);
     closePipe(err);
     return nullptr;  // the destructor removes the folder
   }
   const pid_t pid = fork();
-  if (pid == 0) runChild(plan, in, out, err);
+  if (pid == 0) runChild(plan, out, err);
   const int forkErrno = errno;
-  if (in.read >= 0) close(in.read);
+  if (nothing >= 0) close(nothing);
   close(out.write);
   close(err.write);
   if (pid < 0) {
     *error = std::string("cannot start the worker: ") + std::strerror(forkErrno);
-    if (in.write >= 0) close(in.write);
     close(out.read);
     close(err.read);
     return nullptr;
   }
   worker->pid_ = pid;
-  worker->input_ = in.write;
   worker->output_ = out.read;
   worker->messages_ = err.read;
-  if (inputPipe) {
-    fcntl(worker->input_, F_SETFL, fcntl(worker->input_, F_GETFL) | O_NONBLOCK);
-    worker->pendingInput_.reserve(kInputBuffer);
-  }
   return worker;
 }
 
@@ -290,7 +283,6 @@ Worker::~Worker() {
     kill(pid_, SIGKILL);
     reap(-1);
   }
-  closeFd(input_);
   closeFd(output_);
   closeFd(messages_);
   removeFolder(folder_);
@@ -311,54 +303,11 @@ void Worker::cancel() {
   stop(SIGTERM);
 }
 
-bool Worker::send(const void* bytes, std::size_t length) {
-  if (hung_ || outputFailed_ || inputRefused_ || input_ < 0) return false;
-  const auto* at = static_cast<const std::uint8_t*>(bytes);
-  pendingInput_.insert(pendingInput_.end(), at, at + length);
-  while (pendingInput_.size() - inputStart_ >= kInputBuffer) {
-    if (!waitOnce(true)) return false;
-  }
-  return true;
-}
-
-bool Worker::flushInput() {
-  while (input_ >= 0 && inputStart_ < pendingInput_.size()) {
-    if (!waitOnce(true)) return false;
-  }
-  return true;
-}
-
-// Writes what the pipe takes now. False when the worker closed its input.
-bool Worker::writeInput() {
-  while (inputStart_ < pendingInput_.size()) {
-    const ssize_t n = write(input_, pendingInput_.data() + inputStart_, pendingInput_.size() - inputStart_);
-    if (n > 0) {
-      inputStart_ += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) break;
-    inputRefused_ = true;  // EPIPE: it stopped reading, its exit says why
-    closeFd(input_);
-    pendingInput_.clear();
-    inputStart_ = 0;
-    return false;
-  }
-  if (inputStart_ == pendingInput_.size()) {
-    pendingInput_.clear();
-    inputStart_ = 0;
-  }
-  return true;
-}
-
-// One wait for the worker: its input taken (when wanted), output or
-// messages read. False when nothing can go on: it hung, the device failed,
-// or (when input is wanted) it stopped reading.
-bool Worker::waitOnce(bool wantInput) {
-  pollfd fds[3];
+// One wait for the worker: its output or messages read. False when
+// nothing can go on: it hung, or the device failed.
+bool Worker::waitOnce() {
+  pollfd fds[2];
   nfds_t count = 0;
-  const int inputAt = wantInput && input_ >= 0 ? static_cast<int>(count) : -1;
-  if (inputAt >= 0) fds[count++] = {input_, POLLOUT, 0};
   const int outputAt = output_ >= 0 ? static_cast<int>(count) : -1;
   if (outputAt >= 0) fds[count++] = {output_, POLLIN, 0};
   const int messagesAt = messages_ >= 0 ? static_cast<int>(count) : -1;
@@ -379,9 +328,7 @@ bool Worker::waitOnce(bool wantInput) {
   if (outputAt >= 0 && fds[outputAt].revents != 0) readOutput();
   if (messagesAt >= 0 && fds[messagesAt].revents != 0) readMessages();
   if (tick_) tick_();
-  if (outputFailed_) return false;
-  if (inputAt >= 0 && fds[inputAt].revents != 0 && !writeInput()) return false;
-  return !wantInput || input_ >= 0;
+  return !outputFailed_;
 }
 
 void Worker::readOutput() {
@@ -461,9 +408,7 @@ bool Worker::reap(int timeoutMs) {
 }
 
 WorkerOutcome Worker::finish() {
-  flushInput();
-  closeFd(input_);
-  while ((output_ >= 0 || messages_ >= 0) && waitOnce(false)) {
+  while ((output_ >= 0 || messages_ >= 0) && waitOnce()) {
   }
   if (!reap(kReapAfterEndMs)) {
     hung_ = true;

@@ -8,8 +8,7 @@
 // runs a filter:
 //
 //   argv    PROGRAM job-id user title copies options   (options: Name=Value ...)
-//   stdin   the job's document, a file the server opened; or a pipe the
-//           server writes (send())
+//   stdin   the job's document, a file the server opened
 //   stdout  the printer's bytes framed by command group (host/group_frames.h;
 //           QMX415U_OUTPUT=groups for a program that frames only when
 //           asked); only whole groups reach the device, and page-end marks
@@ -63,7 +62,7 @@ struct WorkerSetup {
   std::string folderParent;              // where the worker's own folder is made
   std::optional<RunAs> runAs;            // none: the server's own user
   // The worker's stdin: a descriptor the server opened (it stays the
-  // server's), or -1 for a pipe fed by send().
+  // server's); -1 for none (/dev/null).
   int input = -1;
   WorkerLimits limits;
   // No sign of life (a byte taken or given, a message) for this long while
@@ -103,10 +102,6 @@ class Worker {
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
 
-  // Hands the worker input, buffered; copies its output meanwhile. False
-  // once the worker can take nothing more (it ended, hung, or the device
-  // failed): the job is lost, and finish() says why.
-  bool send(const void* bytes, std::size_t length);
   // Asks the worker to stop at the next whole command (SIGTERM), once.
   void cancel();
   // Calls `tick` at least every kTickMs while the server waits on the
@@ -114,8 +109,8 @@ class Worker {
   // noticed while the worker computes and says nothing.
   void setTick(std::function<void()> tick) { tick_ = std::move(tick); }
   static constexpr int kTickMs = 200;
-  // Ends the input, copies the rest of the output, reaps the worker and
-  // removes its folder. Call once.
+  // Copies the rest of the output, reaps the worker and removes its
+  // folder. Call once.
   WorkerOutcome finish();
 
   pid_t pid() const { return pid_; }
@@ -124,9 +119,7 @@ class Worker {
 
  private:
   Worker() = default;
-  bool flushInput();  // waits until the worker took every buffered byte
-  bool writeInput();
-  bool waitOnce(bool wantInput);
+  bool waitOnce();
   void readOutput();
   void readMessages();
   void deliverMessage(std::string line);
@@ -136,20 +129,16 @@ class Worker {
   WorkerOutcome outcome() const;
 
   pid_t pid_ = -1;
-  int input_ = -1;     // the worker's stdin
   int output_ = -1;    // its stdout
   int messages_ = -1;  // its stderr
   std::string folder_;
   int idleTimeoutMs_ = 0;
   Output deliver_;
   Message message_;
-  std::vector<std::uint8_t> pendingInput_;
-  std::size_t inputStart_ = 0;
   host::FrameReader frames_;
   std::string partialMessage_;
   std::string lastError_;  // the worker's last ERROR: line
   std::uint64_t bytesOut_ = 0;
-  bool inputRefused_ = false;  // the worker closed its stdin
   bool hung_ = false;
   bool outputFailed_ = false;
   bool canceled_ = false;

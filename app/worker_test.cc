@@ -1,5 +1,6 @@
 #include "app/worker.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +25,7 @@ struct WorkerRun {
 
 struct Script {
   std::string text;
-  std::string input = {};               // sent before the end
+  std::string input = {};               // its stdin, a file
   bool deviceFails = false;             // the device refuses every group
   int idleTimeoutMs = 10000;
   std::vector<std::string> environment = {};
@@ -43,6 +44,11 @@ WorkerRun runScript(const Script& script) {
   setup.environment = script.environment;
   setup.folderParent = tempParent();
   setup.idleTimeoutMs = script.idleTimeoutMs;
+  // The document, as the server hands it: a file it opened.
+  const std::string document = tempParent() + "/worker-test-input-" + std::to_string(getpid());
+  std::ofstream(document, std::ios::binary) << script.input;
+  setup.input = open(document.c_str(), O_RDONLY | O_CLOEXEC);
+  unlink(document.c_str());
   std::string error;
   const auto started = std::chrono::steady_clock::now();
   auto worker = app::Worker::start(
@@ -57,9 +63,9 @@ WorkerRun runScript(const Script& script) {
         if (line.rfind("TMPDIR=", 0) == 0) run.folder = line.substr(7);
       },
       &error);
+  close(setup.input);  // the worker has its own
   EXPECT_NE(worker, nullptr) << error;
   if (!worker) return run;
-  worker->send(script.input.data(), script.input.size());
   run.outcome = worker->finish();
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return run;
