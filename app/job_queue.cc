@@ -322,28 +322,15 @@ void JobQueue::copyDocument(pappl_client_t* client, pappl_job_t* job) {
   }
   papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Accepted: %llu bytes of %s, kept on disk.",
               static_cast<unsigned long long>(bytes), papplJobGetFormat(job));
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    printers_[printerId].answering.insert(jobId);
-  }
-  pappl::submitFile(job, path.c_str());
   // The answer is written while the job cannot start: nothing else changes it.
-  papplClientRespondIPP(client, IPP_STATUS_OK, nullptr);
-  cups_array_t* requested = cupsArrayNew(compareNames, nullptr);
-  for (const char* name : {"job-id", "job-state", "job-state-message", "job-state-reasons", "job-uri"})
-    cupsArrayAdd(requested, const_cast<char*>(name));
-  pappl::copyJobAttributes(job, client, requested);
-  cupsArrayDelete(requested);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    printers_[printerId].answering.erase(jobId);
-    if (stopping_) stopped_.insert({printerId, jobId});
-  }
-  if (stopping_) {
-    papplJobCancel(job);  // kept for the next start, out of PAPPL's way now
-    return;
-  }
-  checkJobs(printer);
+  submitKept(job, path, [&] {
+    papplClientRespondIPP(client, IPP_STATUS_OK, nullptr);
+    cups_array_t* requested = cupsArrayNew(compareNames, nullptr);
+    for (const char* name : {"job-id", "job-state", "job-state-message", "job-state-reasons", "job-uri"})
+      cupsArrayAdd(requested, const_cast<char*>(name));
+    pappl::copyJobAttributes(job, client, requested);
+    cupsArrayDelete(requested);
+  });
 }
 
 void JobQueue::submitFile(pappl_job_t* job, const char* filename) {
@@ -359,34 +346,34 @@ void JobQueue::submitFile(pappl_job_t* job, const char* filename) {
     pappl::submitFile(job, filename);  // printed as PAPPL would, without the journal
     return;
   }
+  submitKept(job, path, [&] {
+    std::string why;
+    if (!printsFormat(papplJobGetFormat(job)) || !keep(job, path, &why))
+      papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Not kept on disk: %s",
+                  why.empty() ? "not a format the printer prints" : why.c_str());
+    // PAPPL removes its own file once the job is done; the copy is the queue's.
+    unlink(filename);
+  });
+}
+
+void JobQueue::submitKept(pappl_job_t* job, const std::string& document, const std::function<void()>& beforeStart) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  const int printerId = papplPrinterGetID(printer);
+  const int jobId = papplJobGetID(job);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     printers_[printerId].answering.insert(jobId);
   }
-  pappl::submitFile(job, path.c_str());
-  std::string why;
-  if (!printsFormat(papplJobGetFormat(job)) || !keep(job, path, &why))
-    papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Not kept on disk: %s", why.empty() ? "not a format the printer prints" : why.c_str());
-  // PAPPL removes its own file once the job is done; the copy is the queue's.
-  unlink(filename);
+  pappl::submitFile(job, document.c_str());
+  if (beforeStart) beforeStart();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     printers_[printerId].answering.erase(jobId);
+    if (stopping_) stopped_.insert({printerId, jobId});
   }
-  checkJobs(printer);
-}
-
-void JobQueue::submitKept(pappl_job_t* job, const std::string& document) {
-  pappl_printer_t* printer = papplJobGetPrinter(job);
-  const int printerId = papplPrinterGetID(printer);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    printers_[printerId].answering.insert(papplJobGetID(job));
-  }
-  pappl::submitFile(job, document.c_str());
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    printers_[printerId].answering.erase(papplJobGetID(job));
+  if (stopping_) {
+    papplJobCancel(job);  // kept for the next start, out of PAPPL's way now
+    return;
   }
   checkJobs(printer);
 }

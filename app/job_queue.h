@@ -40,6 +40,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -128,8 +129,10 @@ class JobQueue final : public JobSeams {
   void endUnprinted(pappl_job_t* job, pappl_jreason_t reason, const std::string& why);
   void restoreJob(JobRecord& record);
   void moveJob(pappl_client_t* client, pappl_job_t* job, pappl_printer_t* target);
-  // Makes the job pending, and then lets the queue start it.
-  void submitKept(pappl_job_t* job, const std::string& document);
+  // Makes the job pending with `document`, runs `beforeStart` while the
+  // queue cannot start it yet (the answer to the client is written then),
+  // and then lets the queue start it.
+  void submitKept(pappl_job_t* job, const std::string& document, const std::function<void()>& beforeStart = {});
   static void* runJob(void* job);
   void finishJobThread(pappl_job_t* job);
 

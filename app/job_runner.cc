@@ -154,6 +154,7 @@ class JobRun final : public LinkWatch {
   unsigned pagesCounted_ = 0;   // pages counted in the job's impressions, over every attempt
   std::uint64_t sent_ = 0;      // bytes handed to the printer, this attempt
   std::vector<std::uint64_t> pageEnds_;  // where each page's bytes end in them
+  std::size_t pagesTaken_ = 0;           // of pageEnds_, those the printer has
   pappl_preason_t reasons_ = PAPPL_PREASON_NONE;  // what this job set on its printer
   bool offlineLogged_ = false;
   bool stallLogged_ = false;
@@ -201,12 +202,12 @@ void JobRun::onMessage(const std::string& line) {
 }
 
 void JobRun::countPrinted(bool everything) {
+  if (pagesTaken_ == pageEnds_.size()) return;  // no page waits: nothing to ask the printer
   const std::uint64_t taken = everything || link_ == nullptr ? sent_ : link_->acknowledged();
-  unsigned printed = 0;
-  while (printed < pageEnds_.size() && pageEnds_[printed] <= taken) ++printed;
-  if (printed > pagesCounted_) {
-    papplJobSetImpressionsCompleted(job_, static_cast<int>(printed - pagesCounted_));
-    pagesCounted_ = printed;
+  while (pagesTaken_ < pageEnds_.size() && pageEnds_[pagesTaken_] <= taken) ++pagesTaken_;
+  if (pagesTaken_ > pagesCounted_) {
+    papplJobSetImpressionsCompleted(job_, static_cast<int>(pagesTaken_ - pagesCounted_));
+    pagesCounted_ = pagesTaken_;
   }
 }
 
@@ -287,6 +288,7 @@ JobRun::Attempt JobRun::printOnce(const WorkerJobOptions& options) {
   pages_ = 0;
   sent_ = 0;
   pageEnds_.clear();
+  pagesTaken_ = 0;
   lost_ = deviceFailed_ = false;
   const std::size_t before = link_ == nullptr ? deviceBytesWritten(device_) : 0;
   std::string error;
