@@ -471,7 +471,8 @@ class Run {
     strict.strict = true;
     emulator::ParseResult parsed = emulator::parseGroups(groups, strict);
     require(parsed.status.ok, "a well-formed job's stream is rejected");
-    testsupport::ExpectedPaper expected = testsupport::expectedPaper(watch_.record, watch_.pages);
+    testsupport::ExpectedPaper expected = testsupport::expectedPaper(
+        watch_.record, watch_.pages, watch_.memory ? testsupport::PageStore::kMemory : testsupport::PageStore::kFiles);
     require(parsed.paper.rows == expected.rows, "a well-formed job does not print its pages");
     std::vector<std::size_t> cutRows;
     std::vector<int> cutKinds;

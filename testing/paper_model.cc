@@ -4,7 +4,7 @@
 
 namespace testsupport {
 
-ExpectedPaper expectedPaper(const std::uint8_t* record, const std::vector<Page>& pages) {
+ExpectedPaper expectedPaper(const std::uint8_t* record, const std::vector<Page>& pages, PageStore store) {
   using namespace devmode;
   std::uint32_t top = readU16(record, kTopMarginLines), extra = readU16(record, kFirstPageExtraLines);
   bool band = record[kBandMode] != 0, keep = record[kKeepTrailingBlank] != 0, mark = record[kMarkMode] != 0;
@@ -13,11 +13,13 @@ ExpectedPaper expectedPaper(const std::uint8_t* record, const std::vector<Page>&
   ExpectedPaper paper;
   auto feed = [&](std::uint32_t rows) { paper.rows.insert(paper.rows.end(), rows, emulator::Row{}); };
   // A job without pages still sends "page 0" at its end: its top margin
-  // alone, then the last page's feeds and cut.
+  // alone from a buffer, no body from a file, then the last page's feeds
+  // and cut.
   std::size_t count = pages.empty() ? 1 : pages.size();
   for (std::size_t k = 0; k < count; ++k) {
     bool last = k + 1 == count;
-    std::vector<emulator::Row> body(top + (k == 0 && !pages.empty() ? extra : 0), emulator::Row{});
+    const bool emptyFile = pages.empty() && store == PageStore::kFiles;
+    std::vector<emulator::Row> body(emptyFile ? 0 : top + (k == 0 && !pages.empty() ? extra : 0), emulator::Row{});
     if (!pages.empty())
       for (const Line& line : pages[k]) body.push_back(line);
     if (last && !band && !keep) {
