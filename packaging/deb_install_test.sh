@@ -72,7 +72,9 @@ fail() {
 free_port() {
   local port
   for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
+    # Below the kernel's ephemeral ports (32768 on), which outgoing
+    # connections take.
+    port=$((20000 + RANDOM % 12000))
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return 0; }
   done
   return 1
