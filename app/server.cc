@@ -324,6 +324,9 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
   stateFile() = option(count, options, "state-file", defaultStateFile());
   keepToOwner(stateFile(), kOwnerOnlyFile);
   keepToOwner(spoolDir, kOwnerOnlyFolder);
+  // What a server that is gone left, swept before this one listens.
+  sweepSpool(spoolDir);
+  sweepWorkerFolders(workers.folderParent);
   keepToOwner(logFile, kOwnerOnlyFile);
 
   pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
@@ -389,8 +392,6 @@ pappl_system_t* createSystem(int count, cups_option_t* options, void* /*context*
     papplSystemDelete(system);
     return nullptr;
   }
-  sweepSpool(spoolDir);
-  sweepWorkerFolders(workers.folderParent);
   configureJobRunner(std::move(workers), &queue);
   papplSystemLoadState(system, stateFile().c_str());
   queue.restore();
